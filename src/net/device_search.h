@@ -1,0 +1,27 @@
+// The two broadcast operations: finding modules on the segment and giving one of
+// them new network settings. Both send from the chosen local address on ports 9100
+// and 9101 to 255.255.255.255 and close their sockets before they return.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "net/wire_types.h"
+
+namespace corvane {
+
+inline constexpr int kSearchCollectMs = 2000;
+inline constexpr int kNetworkSettingsPauseMs = 200;
+
+// Empties `found`, broadcasts the search request and collects the "WiZnHeLo" replies
+// for 2000 ms, one record per MAC address (the first reply wins), in arrival order.
+// False at once when neither socket could be created, bound and used to send.
+bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
+                   std::vector<DeviceHello>& found);
+
+// Broadcasts the network settings request for the module with `mac`, pauses 200 ms
+// and returns true: the module does not answer, so nothing can be reported.
+bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, std::uint32_t ip,
+                        std::uint32_t mask, std::uint32_t gateway);
+
+}  // namespace corvane

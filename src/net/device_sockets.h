@@ -1,0 +1,64 @@
+// Sockets A (port 9100) and B (port 9101) of one operation: opened and bound to the
+// chosen local address, given the request to send, then read together until the
+// operation's deadline. Both close when the object goes away.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "net/udp_socket.h"
+#include "net/wire_types.h"
+
+namespace corvane {
+
+inline constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;  // 255.255.255.255
+inline constexpr std::size_t kReceiveBufferLength = 1024;
+inline constexpr int kPassWaitMs = 100;
+// Datagrams taken from one socket in one pass; a flood then cannot hold off the
+// deadline check.
+inline constexpr int kMaxDatagramsPerPass = 256;
+inline constexpr int kSocketReceiveBufferBytes = 1 << 20;
+
+class DeviceSockets {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Called with each datagram (cut to 1024 bytes); returns true to end the wait.
+    using DatagramHandler = std::function<bool(const std::uint8_t*, std::size_t)>;
+
+    // The broadcast procedure: socket A then socket B, each allowed to broadcast,
+    // bound to `local` and sending `request` to 255.255.255.255 on its own port.
+    void broadcast(const LocalAddress& local, const std::uint8_t* request, std::size_t length);
+    // The unicast opening: socket A then socket B, each bound to `local`, connected to
+    // (`deviceIp`, its own port) and sending `request` there.
+    void sendTo(const LocalAddress& local, std::uint32_t deviceIp, const std::uint8_t* request,
+                std::size_t length);
+
+    bool anyUsable() const { return m_usable[0] || m_usable[1]; }
+    bool isUsable(std::size_t index) const { return m_usable[index]; }
+    // errno of the step that made socket `index` unusable (0 while usable).
+    int failure(std::size_t index) const { return m_failure[index]; }
+
+    // Reads both usable sockets until `handler` asks to stop (true), the deadline
+    // passes or no usable socket is left (false). Each pass waits on both sockets at
+    // once for at most 100 ms, then takes every queued datagram, socket A first.
+    bool receiveUntil(Clock::time_point deadline, const DatagramHandler& handler);
+
+    void close();
+
+private:
+    bool openSocket(std::size_t index, const LocalAddress& local, bool broadcast);
+    void markUnusable(std::size_t index);
+    bool drain(std::size_t index, const DatagramHandler& handler);
+
+    std::array<UdpSocket, 2> m_sockets;
+    std::array<bool, 2> m_usable{};
+    std::array<int, 2> m_failure{};
+};
+
+// The local port of socket `index` (0 = A, 1 = B); the remote port is the same.
+std::uint16_t devicePort(std::size_t index);
+
+}  // namespace corvane

@@ -1,0 +1,59 @@
+// A non-blocking IPv4 UDP socket that closes itself. Every call reports whether the
+// system accepted it and keeps the error number of the last failure, so that the
+// operations can mark a socket unusable and tests can see why.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corvane {
+
+class UdpSocket {
+public:
+    enum class ReceiveStatus {
+        Datagram,        // one datagram received (possibly cut to the buffer's size)
+        Empty,           // nothing queued any more
+        TransientError,  // an error reported once by the network (ICMP), socket still fine
+        Failed,          // the socket cannot receive any more
+    };
+
+    UdpSocket() = default;
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+    UdpSocket(UdpSocket&& other) noexcept;
+    UdpSocket& operator=(UdpSocket&& other) noexcept;
+
+    // Creates the socket, non-blocking and closed on exec.
+    bool open();
+    bool allowBroadcast();
+    bool allowAddressReuse();
+    // Asks for a receive buffer of `bytes`, forced past the system limit where the
+    // process may; the kernel's answer is accepted either way. Returns whether any
+    // request was taken.
+    bool enlargeReceiveBuffer(int bytes);
+    // `address` in stored form (wire order), `port` in host order.
+    bool bindTo(std::uint32_t address, std::uint16_t port);
+    bool connectTo(std::uint32_t address, std::uint16_t port);
+    // Sends the whole of `bytes` as one datagram (to the connected peer, or to
+    // `address`:`port`); a partial send counts as a failure.
+    bool send(const std::uint8_t* bytes, std::size_t length);
+    bool sendTo(const std::uint8_t* bytes, std::size_t length, std::uint32_t address,
+                std::uint16_t port);
+    // Takes one queued datagram, cut to `capacity` bytes; `length` is the kept count.
+    ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
+
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    int descriptor() const { return m_fd; }
+    // errno of the last call that failed (0 when none has).
+    int lastError() const { return m_lastError; }
+
+private:
+    bool fail();
+
+    int m_fd = -1;
+    int m_lastError = 0;
+};
+
+}  // namespace corvane

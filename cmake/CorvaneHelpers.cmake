@@ -1,7 +1,7 @@
 # A static library made of every .cpp in a folder. A folder that has no source
 # yet still gives a valid (interface-like) target, so the tree builds while it grows.
 function(corvane_core_library name folder)
-  cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPENDS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
   foreach(excluded IN LISTS ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "/${excluded}$")
@@ -9,9 +9,11 @@ function(corvane_core_library name folder)
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
   endif()
 endfunction()
 

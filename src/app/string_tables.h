@@ -1,0 +1,31 @@
+// Every visible text of the program, English and Russian, looked up by id. A Russian
+// text has the id of its English counterpart plus 1000; an id without a text in the
+// chosen language gives the empty text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+inline constexpr int kRussianIdOffset = 1000;
+
+// Texts we show beyond the original tables, with ids outside its ranges.
+enum class ExtraText : int {
+    checkAllProgress = 10401,  // "Checking device %d of %d..."
+    cancel = 10402,
+    fileWriteFailed = 10403,     // names the file and the reason
+    pleaseEnterInteger = 61712,  // the toolkit's own message, English in both languages
+};
+
+// The process-wide language choice: false shows English, true Russian.
+bool useRussian();
+void setUseRussian(bool russian);
+
+// The text of an English id in the current language.
+std::string loadText(int id);
+
+// The raw table entry of an id (English ids below 2000 or 11000, Russian ones above).
+std::string_view tableText(int id);
+
+}  // namespace corvane

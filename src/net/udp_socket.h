@@ -51,6 +51,7 @@ public:
 
 private:
     bool fail();
+    bool partialSend();
 
     int m_fd = -1;
     int m_lastError = 0;

@@ -29,11 +29,11 @@ using MacAddress = std::array<std::uint8_t, 6>;
 
 // The first 30 bytes of a module's search reply, exactly as they arrived.
 struct DeviceHello {
-    std::array<char, 8> tag{};            // "WiZnHeLo"
-    MacAddress mac{};                     // wire order
-    std::uint32_t ipAddress = 0;          // stored form
-    std::uint32_t networkMask = 0;        // stored form
-    std::uint32_t defaultGateway = 0;     // stored form
+    std::array<char, 8> tag{};                  // "WiZnHeLo"
+    MacAddress mac{};                           // wire order
+    std::uint32_t ipAddress = 0;                // stored form
+    std::uint32_t networkMask = 0;              // stored form
+    std::uint32_t defaultGateway = 0;           // stored form
     std::array<std::uint8_t, 2> reserved{};     // not interpreted
     std::array<std::uint8_t, 2> deviceClass{};  // big-endian, as received
 

@@ -1,0 +1,51 @@
+#include "net/device_search.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "net/device_sockets.h"
+#include "net/protocol_messages.h"
+
+namespace corvane {
+
+bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
+                   std::vector<DeviceHello>& found) {
+    found.clear();
+    const Request request = buildSearchRequest(searchClass);
+    DeviceSockets sockets;
+    sockets.broadcast(localAddress, request.data(), request.size());
+    if (!sockets.anyUsable()) {
+        return false;
+    }
+    const auto deadline = DeviceSockets::Clock::now() + std::chrono::milliseconds(kSearchCollectMs);
+    // The search always collects until its deadline: the handler never ends it.
+    sockets.receiveUntil(deadline, [&found](const std::uint8_t* bytes, std::size_t length) {
+        DeviceHello hello;
+        if (!decodeSearchReply(bytes, length, hello)) {
+            return false;
+        }
+        // The first answer of a module wins, whichever port it came through.
+        const bool known = std::any_of(found.begin(), found.end(), [&](const DeviceHello& seen) {
+            return seen.mac == hello.mac;
+        });
+        if (!known) {
+            found.push_back(hello);
+        }
+        return false;
+    });
+    return true;
+}
+
+bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, std::uint32_t ip,
+                        std::uint32_t mask, std::uint32_t gateway) {
+    const Request request = buildNetworkSettingsRequest(mac, ip, mask, gateway);
+    DeviceSockets sockets;
+    sockets.broadcast(localAddress, request.data(), request.size());
+    // The module does not answer; the pause gives it time to take the settings
+    // before anything else is sent. Socket failures are deliberately not reported.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kNetworkSettingsPauseMs));
+    return true;
+}
+
+}  // namespace corvane

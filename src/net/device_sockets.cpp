@@ -1,0 +1,132 @@
+#include "net/device_sockets.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "net/protocol_messages.h"
+
+namespace corvane {
+
+std::uint16_t devicePort(std::size_t index) {
+    return index == 0 ? kDevicePortA : kDevicePortB;
+}
+
+bool DeviceSockets::openSocket(std::size_t index, const LocalAddress& local, bool broadcast) {
+    UdpSocket& socket = m_sockets[index];
+    if (!socket.open() || (broadcast && !socket.allowBroadcast()) || !socket.allowAddressReuse()) {
+        return false;
+    }
+    // A smaller buffer than asked for only means that a flood of replies may lose
+    // some; the socket works either way, so the kernel's answer is accepted.
+    (void)socket.enlargeReceiveBuffer(kSocketReceiveBufferBytes);
+    return socket.bindTo(local.address, devicePort(index));
+}
+
+void DeviceSockets::markUnusable(std::size_t index) {
+    m_usable[index] = false;
+    m_failure[index] = m_sockets[index].lastError();
+    m_sockets[index].close();
+}
+
+void DeviceSockets::broadcast(const LocalAddress& local, const std::uint8_t* request,
+                              std::size_t length) {
+    for (std::size_t index = 0; index < m_sockets.size(); ++index) {
+        m_usable[index] =
+            openSocket(index, local, true) &&
+            m_sockets[index].sendTo(request, length, kBroadcastAddress, devicePort(index));
+        if (!m_usable[index]) {
+            markUnusable(index);
+        }
+    }
+}
+
+void DeviceSockets::sendTo(const LocalAddress& local, std::uint32_t deviceIp,
+                           const std::uint8_t* request, std::size_t length) {
+    for (std::size_t index = 0; index < m_sockets.size(); ++index) {
+        // Connecting makes the kernel drop datagrams from anyone but the module's port.
+        m_usable[index] = openSocket(index, local, false) &&
+                          m_sockets[index].connectTo(deviceIp, devicePort(index)) &&
+                          m_sockets[index].send(request, length);
+        if (!m_usable[index]) {
+            markUnusable(index);
+        }
+    }
+}
+
+bool DeviceSockets::drain(std::size_t index, const DatagramHandler& handler) {
+    std::array<std::uint8_t, kReceiveBufferLength> buffer{};
+    for (int taken = 0; taken < kMaxDatagramsPerPass; ++taken) {
+        std::size_t length = 0;
+        switch (m_sockets[index].receive(buffer.data(), buffer.size(), length)) {
+            case UdpSocket::ReceiveStatus::Datagram:
+                if (handler(buffer.data(), length)) {
+                    return true;
+                }
+                break;
+            case UdpSocket::ReceiveStatus::Empty:
+                return false;
+            case UdpSocket::ReceiveStatus::TransientError:
+                // An ICMP "port unreachable" (or similar) for this address pair may
+                // belong to a datagram of an earlier operation, since the ports are
+                // fixed and reused, and a module may still answer on this port later.
+                // The kernel has cleared the error, so the socket stays in the wait;
+                // the deadline bounds it and the other socket is never affected.
+                break;
+            case UdpSocket::ReceiveStatus::Failed:
+                markUnusable(index);
+                return false;
+        }
+    }
+    return false;
+}
+
+bool DeviceSockets::receiveUntil(Clock::time_point deadline, const DatagramHandler& handler) {
+    while (anyUsable()) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        const int waitMs = static_cast<int>(std::min<long long>(left, kPassWaitMs));
+
+        std::array<pollfd, 2> waits{};
+        std::array<std::size_t, 2> owner{};
+        nfds_t count = 0;
+        for (std::size_t index = 0; index < m_sockets.size(); ++index) {
+            if (m_usable[index]) {
+                waits[count] = pollfd{m_sockets[index].descriptor(), POLLIN, 0};
+                owner[count++] = index;
+            }
+        }
+        const int ready = ::poll(waits.data(), count, waitMs);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            // poll fails only for lack of kernel memory or bad arguments; waiting on
+            // could not see any reply, so the operation ends as if none came.
+            return false;
+        }
+        // Socket A's entry comes first, so its datagrams are taken first.
+        for (nfds_t slot = 0; slot < count; ++slot) {
+            if (waits[slot].revents == 0 || !m_usable[owner[slot]]) {
+                continue;
+            }
+            if (drain(owner[slot], handler)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void DeviceSockets::close() {
+    for (std::size_t index = 0; index < m_sockets.size(); ++index) {
+        m_usable[index] = false;
+        m_sockets[index].close();
+    }
+}
+
+}  // namespace corvane

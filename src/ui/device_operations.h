@@ -1,0 +1,28 @@
+// The network operations that windows start, gathered so a window can be given fakes
+// in tests. By default every member calls the real operation.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "net/device_search.h"
+#include "net/stream_settings_messages.h"
+#include "net/wire_types.h"
+
+namespace corvane {
+
+struct DeviceOperations {
+    std::function<bool(const LocalAddress&, std::uint16_t, std::vector<DeviceHello>&)>
+        searchDevices = corvane::searchDevices;
+    std::function<bool(const LocalAddress&, const MacAddress&, std::uint32_t, std::uint32_t,
+                       std::uint32_t)>
+        setNetworkSettings = corvane::setNetworkSettings;
+    std::function<bool(const LocalAddress&, std::uint32_t, StreamSettings&)> getStreamSettings =
+        corvane::getStreamSettings;
+    std::function<bool(const LocalAddress&, std::uint32_t, const StreamSettings&)>
+        setStreamSettings = corvane::setStreamSettings;
+    std::function<bool(const LocalAddress&, std::uint32_t, PassportData&)> getPassportData =
+        corvane::getPassportData;
+};
+
+}  // namespace corvane

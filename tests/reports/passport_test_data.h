@@ -1,0 +1,42 @@
+// Passports used across the passport tests: the reply tag, the MAC 00:11:22:33:44:55
+// and then a fixed pattern, cut to the length the module sent and zero beyond it,
+// as the passport read leaves it.
+#pragma once
+
+#include <arpa/inet.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string_view>
+
+#include "net/wire_types.h"
+
+namespace corvane::test {
+
+inline PassportData makePassport(std::size_t receivedLength = kPassportDataSize) {
+    constexpr std::string_view kTag = "WiZnPaSs";
+    constexpr std::uint8_t kMac[] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    PassportData data{};
+    for (std::size_t i = 0; i < receivedLength && i < data.size(); ++i) {
+        if (i < kTag.size()) {
+            data[i] = static_cast<std::uint8_t>(kTag[i]);
+        } else if (i < 14) {
+            data[i] = kMac[i - 8];
+        } else {
+            data[i] = static_cast<std::uint8_t>((i - 14) * 7 + 3);
+        }
+    }
+    return data;
+}
+
+// The stored form of a dotted address: first octet at the lowest address.
+inline std::uint32_t storedAddress(const char* dotted) {
+    in_addr address{};
+    if (inet_pton(AF_INET, dotted, &address) != 1) {
+        throw std::invalid_argument(dotted);
+    }
+    return address.s_addr;
+}
+
+}  // namespace corvane::test

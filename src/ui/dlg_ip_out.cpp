@@ -1,0 +1,276 @@
+#include "ui/dlg_ip_out.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <utility>
+
+#include "app/string_tables.h"
+#include "ui/dialog_units.h"
+#include "ui/filter_edit.h"
+#include "ui/ip_address_edit.h"
+#include "ui/ip_field_form.h"
+#include "ui/message_box.h"
+
+namespace corvane {
+namespace {
+
+// Text ids; each control's caption has the control's own id.
+constexpr int kTitleText = 10113;
+constexpr int kProtocolCaption = 1204;
+constexpr int kAddressCaption = 1205;
+constexpr int kPortCaption = 1206;
+constexpr int kNoStuffingCaption = 1207;
+constexpr int kStartCaption = 1208;
+constexpr int kStopCaption = 1209;
+constexpr int kTosCaption = 1210;
+
+constexpr auto kPortDigits = "0123456789";
+// Names of the protocols a module knows, in the order of their stored index.
+constexpr const char* kProtocolNames[CDlgIpOut::kProtocolCount] = {"RTP+", "RTP", "UDP"};
+
+constexpr std::uint8_t kModeRunning = 3;
+constexpr std::uint8_t kNoStuffingFlag = 0x01;
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+
+// The window and its controls in dialog units: x, y, width, height.
+constexpr int kWidthDlu = 168;
+constexpr int kHeightDlu = 137;
+constexpr int kRowHeightDlu = 12;
+
+QString text(int id) {
+    return QString::fromStdString(loadText(id));
+}
+
+QLabel* makeCaption(QWidget* parent, const char* name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name) {
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    // A dialog would otherwise make the first auto-default button its default one, and
+    // Enter in any field would press Start. Enter on a focused button is handled in
+    // keyPressEvent instead.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+}  // namespace
+
+CDlgIpOut::CDlgIpOut(QWidget* parent, DeviceOperations operations)
+    : QDialog(parent), m_operations(std::move(operations)) {
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setModal(true);
+    createControls();
+    placeControls();
+}
+
+void CDlgIpOut::createControls() {
+    // Created in tab order (Start, Stop, address, port, protocol, ToS, "No stuffings") so
+    // the focus chain follows it; setTabOrder below makes it explicit.
+    m_start = makeButton(this, "start");
+    m_stop = makeButton(this, "stop");
+    m_addressLabel = makeCaption(this, "addressCaption");
+    m_address = new CIpAddressEdit(this);
+    m_address->setObjectName(QStringLiteral("address"));
+    m_portLabel = makeCaption(this, "portCaption");
+    m_port = new CFilterEdit(this);
+    m_port->setObjectName(QStringLiteral("port"));
+    m_port->setAlignment(Qt::AlignRight);
+    m_protocolLabel = makeCaption(this, "protocolCaption");
+    m_protocol = new QComboBox(this);
+    m_protocol->setObjectName(QStringLiteral("protocol"));
+    m_protocol->setEditable(false);
+    for (const char* name : kProtocolNames) {
+        m_protocol->addItem(QLatin1String(name));
+    }
+    m_tosLabel = makeCaption(this, "tosCaption");
+    // The type-of-service field only follows the enable rule. Nothing fills it, reads it,
+    // stores it or sends it: the single-form settings request has no ToS byte, and putting
+    // the value into any other field would reach modules that could misread it.
+    m_tos = new QLineEdit(this);
+    m_tos->setObjectName(QStringLiteral("tos"));
+    m_tos->setAlignment(Qt::AlignRight);
+    m_noStuffing = new QCheckBox(this);
+    m_noStuffing->setObjectName(QStringLiteral("noStuffing"));
+
+    setTabOrder(m_start, m_stop);
+    setTabOrder(m_stop, m_address);
+    setTabOrder(m_address, m_port);
+    setTabOrder(m_port, m_protocol);
+    setTabOrder(m_protocol, m_tos);
+    setTabOrder(m_tos, m_noStuffing);
+
+    connect(m_start, &QPushButton::clicked, this, &CDlgIpOut::onStart);
+    connect(m_stop, &QPushButton::clicked, this, &CDlgIpOut::onStop);
+}
+
+void CDlgIpOut::placeControls() {
+    const DialogUnits units(font());
+    setFixedSize(units.size(kWidthDlu, kHeightDlu));
+    m_addressLabel->setGeometry(units.rect(8, 8, 48, kRowHeightDlu));
+    m_address->setGeometry(units.rect(60, 8, 100, kRowHeightDlu));
+    m_portLabel->setGeometry(units.rect(8, 28, 44, kRowHeightDlu));
+    m_port->setGeometry(units.rect(60, 28, 35, kRowHeightDlu));
+    m_protocolLabel->setGeometry(units.rect(8, 48, 48, kRowHeightDlu));
+    // The closed list is as tall as the style needs; the open list shows all entries.
+    QRect protocolRect = units.rect(60, 48, 76, kRowHeightDlu);
+    protocolRect.setHeight(std::max(protocolRect.height(), m_protocol->sizeHint().height()));
+    m_protocol->setGeometry(protocolRect);
+    m_tosLabel->setGeometry(units.rect(8, 68, 44, kRowHeightDlu));
+    m_tos->setGeometry(units.rect(60, 68, 35, kRowHeightDlu));
+    m_noStuffing->setGeometry(units.rect(8, 88, 156, kRowHeightDlu));
+
+    auto* separator = new QFrame(this);
+    separator->setObjectName(QStringLiteral("separator"));
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    QRect line = units.rect(4, 108, 160, 1);
+    // An etched line needs two pixel rows (shadow and light) whatever the font.
+    line.setHeight(std::max(line.height(), 2));
+    separator->setGeometry(line);
+
+    m_start->setGeometry(units.rect(8, 116, 72, 14));
+    m_stop->setGeometry(units.rect(88, 116, 72, 14));
+}
+
+void CDlgIpOut::setVisible(bool visible) {
+    // The opener sets the state after construction, so the controls are loaded when the
+    // dialog appears (exec and show both come here).
+    if (visible && !isVisible()) {
+        loadControlsFromState();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CDlgIpOut::loadControlsFromState() {
+    m_port->setText(QString::number(destinationPort));
+    m_noStuffing->setChecked(noStuffing != 0);
+    const bool known = protocol >= 0 && protocol < kProtocolCount;
+    m_protocol->setCurrentIndex(known ? protocol : -1);
+    m_port->setAllowedChars(QLatin1String(kPortDigits));
+    applyTexts();
+    m_address->setAddress(storedToField(destinationIp));
+    applyEnableRule();
+}
+
+void CDlgIpOut::applyTexts() {
+    setWindowTitle(text(kTitleText));
+    m_protocolLabel->setText(text(kProtocolCaption));
+    m_addressLabel->setText(text(kAddressCaption));
+    m_portLabel->setText(text(kPortCaption));
+    m_tosLabel->setText(text(kTosCaption));
+    m_noStuffing->setText(text(kNoStuffingCaption));
+    m_start->setText(text(kStartCaption));
+    m_stop->setText(text(kStopCaption));
+}
+
+void CDlgIpOut::applyEnableRule() {
+    const bool stopped = running == 0;
+    // Enable before disabling, so a focused control that gets disabled hands the focus
+    // on to one that can take it (after Start, Stop gets it).
+    QWidget* const settings[] = {m_address, m_port, m_protocol, m_noStuffing, m_tos, m_start};
+    if (stopped) {
+        for (QWidget* widget : settings) {
+            widget->setEnabled(true);
+        }
+        m_stop->setEnabled(false);
+    } else {
+        m_stop->setEnabled(true);
+        for (QWidget* widget : settings) {
+            widget->setEnabled(false);
+        }
+    }
+}
+
+bool CDlgIpOut::takeControlValues() {
+    bool isInteger = false;
+    const int port = m_port->text().toInt(&isInteger, 10);
+    if (!isInteger) {
+        // With the digit filter this is an empty field, or more digits than fit an int.
+        showMessage(this, static_cast<int>(ExtraText::pleaseEnterInteger), MessageStyle::warning);
+        m_port->setFocus(Qt::OtherFocusReason);
+        m_port->selectAll();
+        return false;
+    }
+    destinationPort = port;
+    noStuffing = m_noStuffing->isChecked() ? 1 : 0;
+    protocol = m_protocol->currentIndex();
+    return true;
+}
+
+void CDlgIpOut::onStart() {
+    if (!takeControlValues()) {
+        return;
+    }
+    // An incomplete address or a port out of range is refused without a message.
+    if (m_address->filledParts() != CIpAddressEdit::kParts) {
+        return;
+    }
+    if (destinationPort < kMinPort || destinationPort > kMaxPort) {
+        return;
+    }
+    StreamSettings settings{};
+    settings.mode = kModeRunning;
+    // Nothing selected (-1) goes out as 255, which no module takes for a protocol.
+    settings.protocol = static_cast<std::uint8_t>(protocol);
+    settings.destinationIp = fieldToStored(m_address->address());
+    settings.destinationPort = static_cast<std::uint16_t>(destinationPort);
+    settings.flags = noStuffing != 0 ? kNoStuffingFlag : 0;
+    destinationIp = settings.destinationIp;
+    // Send-only: the module never answers, so "running" follows what was sent.
+    if (m_operations.setStreamSettings(localAdapter, moduleIp, settings)) {
+        running = 1;
+        applyEnableRule();
+    }
+}
+
+void CDlgIpOut::onStop() {
+    const StreamSettings stopped{};
+    if (m_operations.setStreamSettings(localAdapter, moduleIp, stopped)) {
+        running = 0;
+        applyEnableRule();
+    }
+}
+
+void CDlgIpOut::acceptFromControls() {
+    // The address field is never read here: destinationIp changes only through Start.
+    if (takeControlValues()) {
+        accept();
+    }
+}
+
+void CDlgIpOut::keyPressEvent(QKeyEvent* event) {
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || !plain) {
+        // Escape rejects: nothing more is taken from the controls.
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    QWidget* const focused = focusWidget();
+    if (focused == m_start || focused == m_stop) {
+        auto* button = static_cast<QPushButton*>(focused);
+        if (button->isEnabled()) {
+            button->click();
+        }
+    } else {
+        acceptFromControls();
+    }
+    event->accept();
+}
+
+}  // namespace corvane

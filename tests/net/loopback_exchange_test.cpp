@@ -75,14 +75,17 @@ TEST(LoopbackExchange, WhichDatagramIsTheReply) {
             const std::uint8_t shortDatagram[7] = {'W', 'i', 'Z', 'n', 'S', 't', 'A'};
             if (script.strangerAnswers) {
                 UdpSocket stranger = loopbackSocket(kStranger, kDevicePortA);
-                (void)stranger.sendTo(reply.data(), reply.size(), kLoopback.address, kDevicePortA);
+                EXPECT_TRUE(
+                    stranger.sendTo(reply.data(), reply.size(), kLoopback.address, kDevicePortA));
             } else if (script.answerFromPortB) {
                 UdpSocket peerB = loopbackSocket(kPeer, kDevicePortB);
-                (void)peerB.sendTo(reply.data(), reply.size(), kLoopback.address, kDevicePortB);
+                EXPECT_TRUE(
+                    peerB.sendTo(reply.data(), reply.size(), kLoopback.address, kDevicePortB));
             } else {
-                (void)peerA.sendTo(shortDatagram, sizeof shortDatagram, kLoopback.address,
-                                   kDevicePortA);
-                (void)peerA.sendTo(reply.data(), reply.size(), kLoopback.address, kDevicePortA);
+                EXPECT_TRUE(peerA.sendTo(shortDatagram, sizeof shortDatagram, kLoopback.address,
+                                         kDevicePortA));
+                EXPECT_TRUE(
+                    peerA.sendTo(reply.data(), reply.size(), kLoopback.address, kDevicePortA));
             }
         });
 

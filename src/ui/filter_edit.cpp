@@ -16,7 +16,7 @@ namespace corvane {
 
 namespace {
 
-// Object name Qt gives the Paste entry of QLineEdit's standard context menu.
+// Object name of the context menu's Paste entry, as later Qt versions name it too.
 constexpr auto kPasteActionName = "edit-paste";
 
 }  // namespace
@@ -118,14 +118,24 @@ void CFilterEdit::mouseReleaseEvent(QMouseEvent* event) {
     QLineEdit::mouseReleaseEvent(event);
 }
 
+// Qt 6.4 names none of the standard menu's actions and their texts are translated; the Paste
+// entry is the one wired to QLineEdit::paste, and disconnecting it tells which that is. Qt 6.4
+// connects by signature, later versions by member pointer; both are tried.
+bool CFilterEdit::detachFromPlainPaste(QAction* action) {
+    if (disconnect(action, &QAction::triggered, this, &QLineEdit::paste)) {
+        return true;
+    }
+    return disconnect(action, SIGNAL(triggered()), this, SLOT(paste()));
+}
+
 QMenu* CFilterEdit::createFilteredContextMenu() {
     QMenu* menu = createStandardContextMenu();
     const QList<QAction*> actions = menu->actions();
     for (QAction* action : actions) {
-        if (action->objectName() != QLatin1String(kPasteActionName)) {
+        if (!detachFromPlainPaste(action)) {
             continue;
         }
-        disconnect(action, &QAction::triggered, this, &QLineEdit::paste);
+        action->setObjectName(QLatin1String(kPasteActionName));
         connect(action, &QAction::triggered, this, [this] { pasteFiltered(); });
         // Offer Paste only when it would insert something.
         const QString text = clipboardText(QClipboard::Clipboard);

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QString>
 
+class QAction;
 class QMenu;
 
 namespace corvane {
@@ -52,6 +53,7 @@ private:
     bool wouldInsertText(const QKeyEvent* event) const;
     bool isAllowedKeyText(const QString& text) const;
     bool acceptsDroppedText(const QMimeData* mime) const;
+    bool detachFromPlainPaste(QAction* action);
 
     QString m_allowedChars;
 };

@@ -52,8 +52,10 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QWidget(parent) {
         octet->setValidator(validator);
         // The octets share the frame's width; their own size hints are for a whole line.
         octet->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-        // Only the field as a whole is a tab stop.
-        octet->setFocusPolicy(Qt::ClickFocus);
+        // The field is one tab stop: Tab enters at the first octet (Qt skips a widget whose
+        // focus proxy is its own child, so that octet is the stop) and leaves from any octet
+        // (focusNextPrevChild).
+        octet->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         octet->installEventFilter(this);
         connect(octet, &QLineEdit::textEdited, this, [this, i] { onOctetEdited(i); });
         connect(octet, &QLineEdit::textChanged, this, &CIpAddressEdit::onOctetTextChanged);

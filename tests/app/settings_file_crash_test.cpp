@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <thread>
@@ -22,7 +24,8 @@ using testing::ScratchFolder;
 using testing::writeWholeFile;
 
 constexpr int kKills = 200;
-constexpr int kMaxDelayUs = 15'000;
+constexpr auto kMinDelayRange = std::chrono::microseconds(15'000);
+constexpr auto kMaxDelayRange = std::chrono::microseconds(60'000);  // keeps the test short
 constexpr int kWriteFailedExit = 3;
 
 std::string expectedFile(int batchValue, int soloValue) {
@@ -31,19 +34,41 @@ std::string expectedFile(int batchValue, int soloValue) {
            n + "\r\n[Solo]\r\nK=" + std::to_string(soloValue) + "\r\n";
 }
 
-// Writes ever larger values until killed: a batch of four keys, then one single key.
-[[noreturn]] void writeForever(const std::string& path) {
+// A batch of four keys, then one single key.
+bool writeRound(SettingsFile& settings, std::int32_t n) {
+    SettingsBatch batch;
+    batch.writeInt("Batch", "A", n);
+    batch.writeInt("Batch", "B", n);
+    batch.writeInt("Batch", "C", n);
+    batch.writeString("Batch", "Text", "value " + std::to_string(n));
+    return settings.write(batch) && settings.writeInt("Solo", "K", n);
+}
+
+// Says when it starts, then writes ever larger values until killed.
+[[noreturn]] void writeForever(const std::string& path, int startedFd) {
     SettingsFile settings(path);
-    for (std::int32_t n = settings.readInt("Batch", "A", 0) + 1;; ++n) {
-        SettingsBatch batch;
-        batch.writeInt("Batch", "A", n);
-        batch.writeInt("Batch", "B", n);
-        batch.writeInt("Batch", "C", n);
-        batch.writeString("Batch", "Text", "value " + std::to_string(n));
-        if (!settings.write(batch) || !settings.writeInt("Solo", "K", n)) {
+    std::int32_t n = settings.readInt("Batch", "A", 0) + 1;
+    if (::write(startedFd, "s", 1) != 1) {
+        ::_exit(kWriteFailedExit);
+    }
+    for (;; ++n) {
+        if (!writeRound(settings, n)) {
             ::_exit(kWriteFailedExit);
         }
     }
+}
+
+// Kill moments are spread over about two write rounds, however fast this machine writes.
+std::chrono::microseconds delayRange(const std::string& folder) {
+    SettingsFile probe(folder + "/probe.ini");
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {
+        writeRound(probe, i);
+    }
+    const auto round = (std::chrono::steady_clock::now() - begin) / 3;
+    ::unlink(probe.path().c_str());
+    return std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(round * 2),
+                      kMinDelayRange, kMaxDelayRange);
 }
 
 TEST(SettingsFileCrashTest, KilledWriterLeavesOldOrNewCompleteValues) {
@@ -51,15 +76,19 @@ TEST(SettingsFileCrashTest, KilledWriterLeavesOldOrNewCompleteValues) {
     const std::string path = folder.file("corvane-control.ini");
     writeWholeFile(path, expectedFile(0, 0));
     std::mt19937 random(20261208);
-    std::uniform_int_distribution<int> delayUs(0, kMaxDelayUs);
+    std::uniform_int_distribution<std::int64_t> delayUs(0, delayRange(folder.path()).count());
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
     int last = 0;
     int lastSolo = 0;
     for (int kill = 0; kill < kKills; ++kill) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            writeForever(path);
+            writeForever(path, started[1]);
         }
+        char byte = 0;
+        ASSERT_EQ(::read(started[0], &byte, 1), 1);
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
         ASSERT_EQ(::kill(pid, SIGKILL), 0);
         int status = 0;
@@ -81,6 +110,8 @@ TEST(SettingsFileCrashTest, KilledWriterLeavesOldOrNewCompleteValues) {
         last = a;
         lastSolo = k;
     }
+    ::close(started[0]);
+    ::close(started[1]);
     EXPECT_GT(last, 0) << "no write finished before any kill: nothing was tested";
     // The next write clears what the last killed writer left.
     ASSERT_TRUE(SettingsFile(path).writeInt("Solo", "K", last));

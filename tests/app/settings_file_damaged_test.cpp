@@ -146,6 +146,34 @@ TEST(SettingsFileDamagedTest, FileWithoutLineBreaksGetsReadableSectionInFront) {
     EXPECT_EQ(SettingsFile(path).readInt("S", "k", -1), 4);
 }
 
+// A file whose parsed head is full: an edit that would push a new line out of what a
+// later read parses is refused rather than reported done; edits that stay readable work.
+TEST(SettingsFileDamagedTest, EditThatWouldNotBeReadBackIsRefused) {
+    ScratchFolder folder;
+    const std::string path = folder.file("s.ini");
+    const std::string line(99, 'x');
+    std::string head = "[S]\nk=1\n";
+    while (head.size() + 200 <= IniDocument::kMaxParsedBytes) {
+        head += line + "\n";
+    }
+    head += std::string(IniDocument::kMaxParsedBytes - head.size() - 1, 'y') + "\n";
+    ASSERT_EQ(head.size(), IniDocument::kMaxParsedBytes);
+    const std::string tail = "[Tail]\nt=1\n";
+    writeWholeFile(path, head + tail);
+
+    SettingsFile settings(path);
+    EXPECT_EQ(settings.readInt("S", "k", -1), 1);
+    EXPECT_FALSE(settings.writeInt("New", "n", 1));
+    EXPECT_TRUE(readWholeFile(path) == head + tail);
+
+    ASSERT_TRUE(settings.writeInt("S", "k", 2));  // same length, in place
+    EXPECT_EQ(settings.readInt("S", "k", -1), 2);
+    ASSERT_TRUE(settings.writeInt("S", "k", 12345));  // the last line moves out of reach
+    EXPECT_EQ(SettingsFile(path).readInt("S", "k", -1), 12345);
+    head.replace(6, 1, "12345");
+    EXPECT_TRUE(readWholeFile(path) == head + tail);
+}
+
 // Runs `check` in a child process without root's privileges (as nobody when we are
 // root), so that permission bits apply; the child's exit code is the check's result.
 int runUnprivileged(const std::function<int()>& check) {

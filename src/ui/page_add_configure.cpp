@@ -1,0 +1,122 @@
+#include "ui/page_add_configure.h"
+
+#include <QLabel>
+
+#include "app/string_tables.h"
+#include "reports/address_formats.h"
+#include "ui/add_device_wizard.h"
+#include "ui/busy_wait.h"
+#include "ui/dialog_units.h"
+#include "ui/ip_address_edit.h"
+#include "ui/ip_field_form.h"
+#include "ui/message_box.h"
+
+namespace corvane {
+namespace {
+
+constexpr int kIntroText = 1109;
+constexpr int kIpAddressLabel = 1110;
+constexpr int kNetworkMaskLabel = 1111;
+constexpr int kDefaultGatewayLabel = 1112;
+constexpr int kInvalidAddressText = 10107;
+constexpr int kAddressUsedText = 10106;
+
+bool allPartsFilled(const CIpAddressEdit* field) {
+    return field->filledParts() == CIpAddressEdit::kParts;
+}
+
+}  // namespace
+
+CPageAddConfigure::CPageAddConfigure(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+    setFixedSize(DialogUnits(sheet.font()).size(296, 146));
+}
+
+void CPageAddConfigure::createControls() {
+    const DialogUnits units(font());
+
+    m_intro = new QLabel(this);
+    m_intro->setObjectName(QStringLiteral("introText"));
+    m_intro->setTextFormat(Qt::PlainText);  // "<Next>" is text, not markup
+    m_intro->setWordWrap(true);
+    m_intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_intro->setGeometry(units.rect(8, 8, 280, 28));
+    m_intro->setText(QString::fromStdString(loadText(kIntroText)));
+
+    struct Row {
+        int labelId;
+        int top;
+        const char* name;
+        CIpAddressEdit** field;
+    };
+    const Row rows[] = {{kIpAddressLabel, 44, "ipAddress", &m_ipAddress},
+                        {kNetworkMaskLabel, 60, "networkMask", &m_networkMask},
+                        {kDefaultGatewayLabel, 76, "defaultGateway", &m_defaultGateway}};
+    for (const Row& row : rows) {
+        auto* label = new QLabel(QString::fromStdString(loadText(row.labelId)), this);
+        label->setObjectName(QLatin1String(row.name) + QLatin1String("Label"));
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setGeometry(units.rect(12, row.top, 108, 12));
+
+        auto* field = new CIpAddressEdit(this);
+        field->setObjectName(QLatin1String(row.name) + QLatin1String("Edit"));
+        field->setGeometry(units.rect(124, row.top, 100, 12));
+        *row.field = field;
+    }
+    // Built while the page is already on screen, so they must be shown explicitly.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        child->show();
+    }
+}
+
+void CPageAddConfigure::activate() {
+    if (m_intro == nullptr) {
+        createControls();
+    }
+    m_ipAddress->setAddress(storedToField(m_sheet.candidate.ipAddress));
+    m_networkMask->setAddress(storedToField(m_sheet.candidate.networkMask));
+    m_defaultGateway->setAddress(storedToField(m_sheet.candidate.defaultGateway));
+    m_sheet.setButtons(WizardButtons::backNext);
+}
+
+int CPageAddConfigure::nextId() const {
+    return CAddDeviceWizard::kFinishPage;
+}
+
+bool CPageAddConfigure::validatePage() {
+    // Incomplete fields are refused without a message; a mask or gateway of 0.0.0.0 is
+    // a legitimate setting, an address of 0.0.0.0 is not.
+    if (!allPartsFilled(m_ipAddress) || !allPartsFilled(m_networkMask) ||
+        !allPartsFilled(m_defaultGateway) || m_ipAddress->address() == 0) {
+        return false;
+    }
+    const std::uint32_t ip = fieldToStored(m_ipAddress->address());
+    const std::uint32_t mask = fieldToStored(m_networkMask->address());
+    const std::uint32_t gateway = fieldToStored(m_defaultGateway->address());
+    if (!isValidDeviceAddress(ip)) {
+        showMessage(&m_sheet, kInvalidAddressText, MessageStyle::error);
+        return false;
+    }
+    if (m_sheet.isListedAddress(ip)) {
+        showMessage(&m_sheet, kAddressUsedText, MessageStyle::warning);
+        return false;
+    }
+
+    DeviceHello& candidate = m_sheet.candidate;
+    if (ip != candidate.ipAddress || mask != candidate.networkMask ||
+        gateway != candidate.defaultGateway) {
+        candidate.ipAddress = ip;
+        candidate.networkMask = mask;
+        candidate.defaultGateway = gateway;
+        // The module does not confirm new settings; whatever the send reports, the device
+        // is added and later status checks tell whether it took them.
+        const auto setNetworkSettings = m_sheet.operations().setNetworkSettings;
+        const LocalAddress adapter = m_sheet.localAdapter;
+        const MacAddress mac = candidate.mac;
+        runBusy([&] { setNetworkSettings(adapter, mac, ip, mask, gateway); });
+    }
+    m_sheet.deviceAdded = true;
+    return true;
+}
+
+}  // namespace corvane

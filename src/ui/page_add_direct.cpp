@@ -1,0 +1,90 @@
+#include "ui/page_add_direct.h"
+
+#include <QLabel>
+
+#include "app/string_tables.h"
+#include "reports/address_formats.h"
+#include "ui/add_device_wizard.h"
+#include "ui/dialog_units.h"
+#include "ui/ip_address_edit.h"
+#include "ui/ip_field_form.h"
+#include "ui/message_box.h"
+
+namespace corvane {
+namespace {
+
+constexpr int kIntroText = 1107;
+constexpr int kAddressLabel = 1108;
+constexpr int kInvalidAddressText = 10107;
+constexpr int kAddressUsedText = 10106;
+
+}  // namespace
+
+CPageAddDirect::CPageAddDirect(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+    setFixedSize(DialogUnits(sheet.font()).size(296, 146));
+}
+
+void CPageAddDirect::createControls() {
+    const DialogUnits units(font());
+
+    m_intro = new QLabel(this);
+    m_intro->setObjectName(QStringLiteral("introText"));
+    m_intro->setTextFormat(Qt::PlainText);  // "<Next>" is text, not markup
+    m_intro->setWordWrap(true);
+    m_intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_intro->setGeometry(units.rect(8, 8, 284, 20));
+    m_intro->setText(QString::fromStdString(loadText(kIntroText)));
+
+    m_addressLabel = new QLabel(this);
+    m_addressLabel->setObjectName(QStringLiteral("addressLabel"));
+    m_addressLabel->setTextFormat(Qt::PlainText);
+    m_addressLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_addressLabel->setGeometry(units.rect(12, 44, 108, 12));
+    m_addressLabel->setText(QString::fromStdString(loadText(kAddressLabel)));
+
+    m_address = new CIpAddressEdit(this);
+    m_address->setObjectName(QStringLiteral("addressEdit"));
+    m_address->setGeometry(units.rect(124, 44, 100, 12));
+    // Built while the page is already on screen, so they must be shown explicitly.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        child->show();
+    }
+}
+
+void CPageAddDirect::activate() {
+    // The field keeps whatever it held when the page was last left.
+    if (m_intro == nullptr) {
+        createControls();
+    }
+    m_sheet.setButtons(WizardButtons::backNext);
+}
+
+int CPageAddDirect::nextId() const {
+    return CAddDeviceWizard::kFinishPage;
+}
+
+bool CPageAddDirect::validatePage() {
+    // An incomplete address is refused without a message.
+    if (m_address->filledParts() < CIpAddressEdit::kParts || m_address->address() == 0) {
+        return false;
+    }
+    const std::uint32_t address = fieldToStored(m_address->address());
+    if (!isValidDeviceAddress(address)) {
+        showMessage(&m_sheet, kInvalidAddressText, MessageStyle::error);
+        return false;
+    }
+    if (m_sheet.isListedAddress(address)) {
+        showMessage(&m_sheet, kAddressUsedText, MessageStyle::warning);
+        return false;
+    }
+    // A typed address comes with nothing else learned about the module. Starting from a
+    // blank record matters when a row was taken earlier and the operator came back: that
+    // row's MAC would otherwise be saved with this address, pairing it with another module
+    // and hiding that module from later searches.
+    m_sheet.candidate = DeviceHello{};
+    m_sheet.candidate.ipAddress = address;
+    m_sheet.deviceAdded = true;
+    return true;
+}
+
+}  // namespace corvane

@@ -1,0 +1,40 @@
+#include "ui/page_add_finish.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+#include "app/string_tables.h"
+#include "ui/add_device_wizard.h"
+#include "ui/dialog_units.h"
+
+namespace corvane {
+namespace {
+
+constexpr int kAddedText = 1113;
+
+}  // namespace
+
+CPageAddFinish::CPageAddFinish(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+    setFixedSize(DialogUnits(sheet.font()).size(296, 146));
+}
+
+void CPageAddFinish::activate() {
+    if (m_text == nullptr) {
+        m_text = new QLabel(this);
+        m_text->setObjectName(QStringLiteral("finishText"));
+        m_text->setTextFormat(Qt::PlainText);
+        m_text->setWordWrap(true);
+        m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        m_text->setGeometry(DialogUnits(font()).rect(8, 8, 284, 28));
+        m_text->setText(QString::fromStdString(loadText(kAddedText)));
+        m_text->show();
+    }
+    m_sheet.setButtons(WizardButtons::finishOnly);
+    m_sheet.button(QWizard::CancelButton)->setEnabled(false);
+}
+
+int CPageAddFinish::nextId() const {
+    return -1;
+}
+
+}  // namespace corvane

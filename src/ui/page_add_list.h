@@ -1,0 +1,71 @@
+// First page of the add-device wizard: the modules found on the segment that are not yet
+// in the device list, or the choice to type an address instead.
+#pragma once
+
+#include <QWizardPage>
+#include <string>
+#include <vector>
+
+#include "net/wire_types.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+
+namespace corvane {
+
+class CAddDeviceWizard;
+
+// Drops the modules whose MAC text is already listed and orders the rest by MAC, first
+// octet most significant. An all-zero MAC has the empty text and is never dropped.
+void filterAndSortFound(std::vector<DeviceHello>& found,
+                        const std::vector<std::string>& listedMacs);
+
+class CPageAddList : public QWizardPage {
+    Q_OBJECT
+
+public:
+    // The first search waits this long after the page is shown, so it runs once the
+    // wizard has been painted rather than while it is being created.
+    static constexpr int kFirstSearchDelayMs = 10;
+
+    explicit CPageAddList(CAddDeviceWizard& sheet);
+
+    // The wizard calls this each time the page becomes the current one.
+    void activate();
+    // Searches the segment and refills the list (also the Refresh button).
+    void search();
+
+    int nextId() const override;
+    bool validatePage() override;
+    bool isComplete() const override;
+
+    const std::vector<DeviceHello>& found() const { return m_found; }
+    int selectedRow() const { return m_selectedRow; }
+    bool enterDirectly() const { return m_enterDirectly; }
+    bool searchedOnce() const { return m_searchedOnce; }
+
+private:
+    void createControls();
+    void onStartTimer();
+    void onSelectionChanged();
+    void onEnterDirectlyClicked(bool checked);
+    void fillList();
+    void applyButtonRule();
+
+    CAddDeviceWizard& m_sheet;
+    std::vector<DeviceHello> m_found;
+    int m_selectedRow = -1;
+    bool m_enterDirectly = false;
+    bool m_searchedOnce = false;
+    QTimer* m_startTimer = nullptr;
+
+    QLabel* m_intro = nullptr;
+    QPushButton* m_refresh = nullptr;
+    QTreeWidget* m_list = nullptr;
+    QCheckBox* m_enterDirectlyBox = nullptr;
+};
+
+}  // namespace corvane

@@ -1,11 +1,25 @@
 #include <QApplication>
-#include <QWidget>
+
+#include "app/settings_file.h"
+#include "app/settings_path.h"
+#include "app/single_instance.h"
+#include "net/local_addresses.h"
+#include "ui/dlg_main.h"
+#include "ui/main_window_commands.h"
 
 int main(int argc, char* argv[]) {
+    // A second copy for the same user ends at once and silently; the kernel drops the
+    // lock when this process ends, however it ends.
+    const corvane::SingleInstanceLock instanceLock("QVN_CorvaneControl");
+    if (!instanceLock.held()) {
+        return 0;
+    }
     QApplication application(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Corvane Control"));
-    window.resize(640, 240);
-    window.show();
-    return application.exec();
+    corvane::SettingsFile settings(corvane::settingsPath());
+    corvane::CDlgMain window(
+        settings, corvane::DeviceOperations{},
+        [](std::vector<corvane::LocalAddress>& list) { return corvane::listLocalAddresses(list); });
+    corvane::installMainWindowCommands(window);
+    window.exec();
+    return 0;
 }

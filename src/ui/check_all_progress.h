@@ -1,0 +1,30 @@
+// The small window that Check All shows when it takes longer than about a second:
+// "k of n" and a Cancel button that stops after the module being checked.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace corvane {
+
+class CheckAllProgress : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CheckAllProgress(QWidget* parent);
+    void setProgress(int current, int total);
+    bool cancelled() const { return m_cancelled; }
+    QPushButton* cancelButton() const { return m_cancelButton; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QLabel* m_label;
+    QPushButton* m_cancelButton;
+    bool m_cancelled = false;
+};
+
+}  // namespace corvane

@@ -1,0 +1,102 @@
+// The program's main window: the device list, the local-address and language choices,
+// and every command the operator starts.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "app/settings_file.h"
+#include "devices/device_record.h"
+#include "net/wire_types.h"
+#include "ui/device_operations.h"
+
+class QComboBox;
+class QPushButton;
+class QTreeWidget;
+
+namespace corvane {
+
+class CDlgMain : public QDialog {
+    Q_OBJECT
+
+public:
+    using AddressLister = std::function<bool(std::vector<LocalAddress>&)>;
+
+    // Opens the window as the program does at start: language, captions, placement,
+    // device list and local addresses from `settings`.
+    CDlgMain(SettingsFile& settings, DeviceOperations operations, AddressLister listAddresses,
+             QWidget* parent = nullptr);
+    ~CDlgMain() override;
+
+    void applyCaptions();
+    void refreshView(int row);
+    void updateCommands();
+
+    // The commands, as the buttons run them.
+    void checkSelected();
+    void checkAll();
+    void addDevice();
+    void removeSelected();
+    void ipOutput();
+    void passport();
+
+    // Checks one row: a fresh status read; a silent module shows text 10102 when asked.
+    bool checkRow(int row, bool reportSilence);
+
+    int selectedRow() const;
+    int selectedLocalIndex() const { return m_selectedLocalIndex; }
+    const DeviceList& devices() const { return m_devices; }
+    DeviceList& devices() { return m_devices; }
+    const std::vector<LocalAddress>& localAddresses() const { return m_localAddresses; }
+    LocalAddress selectedLocalAddress() const;
+    SettingsFile& settings() { return m_settings; }
+    DeviceOperations& operations() { return m_operations; }
+    QWidget* control(int id) const;
+
+    // The Add, IP Output and Passport commands are provided from outside so each lives
+    // with the window it opens.
+    using Command = std::function<void(CDlgMain&)>;
+    void setAddCommand(Command command) { m_addCommand = std::move(command); }
+    void setIpOutputCommand(Command command) { m_ipOutputCommand = std::move(command); }
+    void setPassportCommand(Command command) { m_passportCommand = std::move(command); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void createControls();
+    void chooseLanguage();
+    void restorePlacement();
+    void openLocalAddresses(const AddressLister& listAddresses);
+    void onLanguageChanged(int index);
+    void onLocalAddressChanged(int index);
+    void savePlacement();
+    void fillRow(int row);
+
+    SettingsFile& m_settings;
+    DeviceOperations m_operations;
+    DeviceList m_devices;
+    std::vector<LocalAddress> m_localAddresses;
+    int m_selectedLocalIndex = -1;
+    std::uint32_t m_localIp = 0;
+    QString m_yesText;
+    QString m_noText;
+
+    QTreeWidget* m_table = nullptr;
+    QComboBox* m_languageList = nullptr;
+    QComboBox* m_localAddressList = nullptr;
+    std::map<int, QWidget*> m_controls;  // by control id
+    QSize m_lastClientSize;              // invalid until the first size event
+
+    Command m_addCommand;
+    Command m_ipOutputCommand;
+    Command m_passportCommand;
+};
+
+}  // namespace corvane

@@ -70,21 +70,22 @@ TEST_F(StreamSettingsLab, SettingsRequestBytesAndTheStatusReadBackAfterIt) {
 
         StreamSettings back;
         ASSERT_TRUE(getStreamSettings(local(), moduleIp(1), back));
+        // Packed members are compared by value (unary +): a reference to one may be misaligned.
         const StreamSettings& s = row.settings;
-        EXPECT_EQ(back.mode, s.mode);
-        EXPECT_EQ(back.protocol, s.protocol);
-        EXPECT_EQ(back.destinationPort, s.destinationPort);
-        EXPECT_EQ(back.destinationIp, s.destinationIp);
-        EXPECT_EQ(back.flags, s.flags & 3);
-        EXPECT_EQ(back.flagWord, s.flagWord & 0xFF0F);
-        EXPECT_EQ(back.auxWord1, s.auxWord1);
-        EXPECT_EQ(back.auxAddress, s.auxAddress);
-        EXPECT_EQ(back.auxWord2, s.auxWord2);
-        EXPECT_EQ(back.auxByte1, s.auxByte1);
-        EXPECT_EQ(back.auxByte2, s.auxByte2);
-        EXPECT_EQ(back.auxByte3, s.auxByte3);
-        EXPECT_EQ(back.outputCount, 0);
-        EXPECT_EQ(back.inputCount, 0);
+        EXPECT_EQ(+back.mode, +s.mode);
+        EXPECT_EQ(+back.protocol, +s.protocol);
+        EXPECT_EQ(+back.destinationPort, +s.destinationPort);
+        EXPECT_EQ(+back.destinationIp, +s.destinationIp);
+        EXPECT_EQ(+back.flags, +s.flags & 3);
+        EXPECT_EQ(+back.flagWord, +s.flagWord & 0xFF0F);
+        EXPECT_EQ(+back.auxWord1, +s.auxWord1);
+        EXPECT_EQ(+back.auxAddress, +s.auxAddress);
+        EXPECT_EQ(+back.auxWord2, +s.auxWord2);
+        EXPECT_EQ(+back.auxByte1, +s.auxByte1);
+        EXPECT_EQ(+back.auxByte2, +s.auxByte2);
+        EXPECT_EQ(+back.auxByte3, +s.auxByte3);
+        EXPECT_EQ(+back.outputCount, 0);
+        EXPECT_EQ(+back.inputCount, 0);
     }
 }
 
@@ -98,21 +99,21 @@ TEST_F(StreamSettingsLab, EntryListStatusOfAMultiStreamModule) {
                     " out=0x1000,239.1.1.2,1235,0x0200\n");
     StreamSettings s;
     ASSERT_TRUE(getStreamSettings(local(), moduleIp(1), s));
-    ASSERT_EQ(s.outputCount, 2);
-    ASSERT_EQ(s.inputCount, 1);
-    EXPECT_EQ(s.outputs[0].control, 0x1101);
-    EXPECT_EQ(s.outputs[0].ip, storedIpv4("239.1.1.1"));
-    EXPECT_EQ(s.outputs[0].port, 1234);
-    EXPECT_EQ(s.outputs[0].auxEntryWord, 0xBEEF);
-    EXPECT_EQ(s.outputs[0].txParams, 0x1203);
-    EXPECT_EQ(s.outputs[1].control, 0x1000);
-    EXPECT_EQ(s.outputs[1].ip, storedIpv4("239.1.1.2"));
-    EXPECT_EQ(s.outputs[1].port, 1235);
-    EXPECT_EQ(s.inputs[0].control, 0x2100);
-    EXPECT_EQ(s.inputs[0].ip, storedIpv4("10.1.1.1"));
-    EXPECT_EQ(s.inputs[0].port, 5000);
-    EXPECT_EQ(s.mode, 0);
-    EXPECT_EQ(s.destinationPort, 0);
+    ASSERT_EQ(+s.outputCount, 2);
+    ASSERT_EQ(+s.inputCount, 1);
+    EXPECT_EQ(+s.outputs[0].control, 0x1101);
+    EXPECT_EQ(+s.outputs[0].ip, storedIpv4("239.1.1.1"));
+    EXPECT_EQ(+s.outputs[0].port, 1234);
+    EXPECT_EQ(+s.outputs[0].auxEntryWord, 0xBEEF);
+    EXPECT_EQ(+s.outputs[0].txParams, 0x1203);
+    EXPECT_EQ(+s.outputs[1].control, 0x1000);
+    EXPECT_EQ(+s.outputs[1].ip, storedIpv4("239.1.1.2"));
+    EXPECT_EQ(+s.outputs[1].port, 1235);
+    EXPECT_EQ(+s.inputs[0].control, 0x2100);
+    EXPECT_EQ(+s.inputs[0].ip, storedIpv4("10.1.1.1"));
+    EXPECT_EQ(+s.inputs[0].port, 5000);
+    EXPECT_EQ(+s.mode, 0);
+    EXPECT_EQ(+s.destinationPort, 0);
 }
 
 TEST_F(StreamSettingsLab, PassportRepliesFrom290BytesAreAcceptedAndZeroFilled) {

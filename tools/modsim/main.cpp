@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "module_config.h"
+#include "network_guard.h"
 #include "simulator.h"
 
 namespace {
@@ -20,7 +21,9 @@ constexpr const char* kHelp = R"(Usage: corvane-modsim [OPTIONS]
 
 Simulates many networked modules in one process, answering on UDP ports 9100 and
 9101 (bound to 0.0.0.0). Run it on the modules side of the network lab
-(tests/lab/lab-run), never on a real network.
+(tests/lab/lab-run): it refuses to start where any interface other than the
+loopback, veth, bridge or dummy links is present, so it never answers on, or
+floods, a real network.
 
 Modules come from a configuration file, from --module lines and from a rack:
   --config FILE          one module per line (format below)
@@ -272,6 +275,12 @@ int main(int argc, char** argv) {
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGINT);
 
+    std::string offending;
+    if (!onlyLabInterfaces(offending)) {
+        fail("refusing to run outside a network lab: interface " + offending +
+             " is not a lab link (start it through tests/lab/lab-run)");
+        return 3;
+    }
     Simulator simulator(std::move(options.modules), options.flood);
     std::string error;
     if (!simulator.open(options.logPath, error)) {

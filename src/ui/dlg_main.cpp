@@ -360,8 +360,8 @@ void CDlgMain::removeSelected() {
         return;
     }
     const std::string address = formatIpAddress(m_devices[static_cast<std::size_t>(row)].ipAddress);
-    const QString question = QString::fromStdString(loadText(kTextRemoveQuestion))
-                                 .replace(QStringLiteral("%s"), QString::fromStdString(address));
+    const QString question = fillTextArguments(
+        QString::fromStdString(loadText(kTextRemoveQuestion)), {QString::fromStdString(address)});
     if (showMessageText(this, question, MessageStyle::question) != MessageAnswer::yes) {
         return;
     }
@@ -417,15 +417,19 @@ bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QWidget*>(watched)->window() != this) {
         return false;
     }
-    // A key goes first to the focused control (or the window when none has the focus)
-    // and then, unhandled, to its parents; application filters see every step, but
-    // the operator's key must act once.
-    QWidget* focused = QApplication::focusWidget();
-    QWidget* firstReceiver = focused != nullptr && focused->window() == this ? focused : this;
-    if (watched != firstReceiver) {
-        return false;
-    }
+    // A key goes first to one control and then, unhandled, up through its parents;
+    // application filters see every step, but the operator's key must act once. A
+    // later step is the same event object arriving at an ancestor of the last receiver.
     auto* key = static_cast<QKeyEvent*>(event);
+    auto* receiver = static_cast<QWidget*>(watched);
+    const bool propagated = key == m_lastKeyEvent && m_lastKeyReceiver != nullptr &&
+                            receiver->isAncestorOf(m_lastKeyReceiver);
+    m_lastKeyEvent = key;
+    m_lastKeyReceiver = receiver;
+    if (propagated) {
+        return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+               key->key() == Qt::Key_Escape;
+    }
     switch (key->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <map>
@@ -93,6 +94,9 @@ private:
     QComboBox* m_localAddressList = nullptr;
     std::map<int, QWidget*> m_controls;  // by control id
     QSize m_lastClientSize;              // invalid until the first size event
+
+    const QEvent* m_lastKeyEvent = nullptr;  // only compared, never dereferenced
+    QPointer<QWidget> m_lastKeyReceiver;
 
     Command m_addCommand;
     Command m_ipOutputCommand;

@@ -47,6 +47,19 @@ MessageAnswer showMessageText(QWidget* parent, const QString& text, MessageStyle
     return MessageAnswer::ok;
 }
 
+QString fillTextArguments(QString format, const QStringList& arguments) {
+    qsizetype from = 0;
+    for (const QString& argument : arguments) {
+        const qsizetype place = format.indexOf(QStringLiteral("%s"), from);
+        if (place < 0) {
+            break;
+        }
+        format.replace(place, 2, argument);
+        from = place + argument.size();
+    }
+    return format;
+}
+
 MessageHandler setMessageHandler(MessageHandler handler) {
     MessageHandler previous = std::move(currentHandler());
     currentHandler() = std::move(handler);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -19,6 +20,9 @@ inline constexpr char kApplicationTitle[] = "Corvane Manager";
 MessageAnswer showMessage(QWidget* parent, int textId, MessageStyle style);
 // Shows an already built text (the removal question, errors naming a file).
 MessageAnswer showMessageText(QWidget* parent, const QString& text, MessageStyle style);
+
+// Fills the "%s" places of a table text, in order.
+QString fillTextArguments(QString format, const QStringList& arguments);
 
 using MessageHandler = std::function<MessageAnswer(const QString& text, MessageStyle style)>;
 // Replaces the real message box (an empty handler restores it); returns the old one.

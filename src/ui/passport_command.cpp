@@ -1,0 +1,78 @@
+#include "ui/passport_command.h"
+
+#include <QDir>
+
+#include "app/string_tables.h"
+#include "reports/passport_file.h"
+#include "ui/busy_wait.h"
+#include "ui/dlg_main.h"
+#include "ui/message_box.h"
+#include "ui/save_file_dialog.h"
+
+namespace corvane {
+namespace {
+
+constexpr int kTextNotResponding = 10102;
+constexpr int kTextFileFilter = 10103;
+constexpr int kTextFileSaveFailed = 10104;
+
+}  // namespace
+
+std::tm currentLocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local) == nullptr) {
+        // Without a time zone the name still gets a plausible, sortable time.
+        gmtime_r(&now, &local);
+    }
+    return local;
+}
+
+PassportWriteOutcome writePassportFile(QWidget* parent, std::uint32_t ipAddress,
+                                       const PassportData& data, const QString& filter,
+                                       const std::tm& localTime) {
+    const SaveFileRequest request{QString::fromStdString(defaultPassportFileName(data, localTime)),
+                                  QStringLiteral("txt"), filter};
+    const std::optional<QString> path = askSaveFileName(parent, request);
+    if (!path) {
+        return PassportWriteOutcome::savedOrCancelled;
+    }
+    const FileWriteResult result =
+        savePassportFile(QFile::encodeName(*path).toStdString(), ipAddress, data);
+    switch (result.status) {
+        case FileWriteStatus::Saved:
+            return PassportWriteOutcome::savedOrCancelled;
+        case FileWriteStatus::CouldNotCreate:
+            return PassportWriteOutcome::couldNotCreate;
+        case FileWriteStatus::WriteFailed:
+            break;
+    }
+    const QString text = fillTextArguments(
+        QString::fromStdString(loadText(static_cast<int>(ExtraText::fileWriteFailed))),
+        {QDir::toNativeSeparators(*path), QString::fromStdString(result.message())});
+    showMessageText(parent, text, MessageStyle::error);
+    return PassportWriteOutcome::writeFailed;
+}
+
+void runPassportCommand(CDlgMain& window) {
+    const int row = window.selectedRow();
+    if (row < 0) {
+        return;
+    }
+    const LocalAddress local = window.selectedLocalAddress();
+    const std::uint32_t deviceIp = window.devices()[static_cast<std::size_t>(row)].ipAddress;
+    PassportData data{};
+    bool answered = false;
+    runBusy([&] { answered = window.operations().getPassportData(local, deviceIp, data); });
+    if (!answered) {
+        showMessage(&window, kTextNotResponding, MessageStyle::error);
+        return;
+    }
+    const QString filter = QString::fromStdString(loadText(kTextFileFilter));
+    if (writePassportFile(&window, deviceIp, data, filter, currentLocalTime()) ==
+        PassportWriteOutcome::couldNotCreate) {
+        showMessage(&window, kTextFileSaveFailed, MessageStyle::error);
+    }
+}
+
+}  // namespace corvane

@@ -45,10 +45,14 @@ void DeviceSockets::broadcast(const LocalAddress& local, const std::uint8_t* req
 void DeviceSockets::sendTo(const LocalAddress& local, std::uint32_t deviceIp,
                            const std::uint8_t* request, std::size_t length) {
     for (std::size_t index = 0; index < m_sockets.size(); ++index) {
-        // Connecting makes the kernel drop datagrams from anyone but the module's port.
+        // Connecting makes the kernel drop datagrams from anyone but the module's port;
+        // what arrived before it is thrown away before the request goes out.
         m_usable[index] = openSocket(index, local, false) &&
-                          m_sockets[index].connectTo(deviceIp, devicePort(index)) &&
-                          m_sockets[index].send(request, length);
+                          m_sockets[index].connectTo(deviceIp, devicePort(index));
+        if (m_usable[index]) {
+            m_sockets[index].discardQueued();
+            m_usable[index] = m_sockets[index].send(request, length);
+        }
         if (!m_usable[index]) {
             markUnusable(index);
         }

@@ -143,6 +143,18 @@ UdpSocket::ReceiveStatus UdpSocket::receive(std::uint8_t* buffer, std::size_t ca
     return ReceiveStatus::Failed;
 }
 
+void UdpSocket::discardQueued() {
+    // Bounded: once connected, the kernel queues nothing new from other peers, so
+    // this only empties the backlog of the moment between bind and connect.
+    constexpr int kMaxDiscarded = 4096;
+    std::uint8_t scratch[1];
+    for (int discarded = 0; discarded < kMaxDiscarded; ++discarded) {
+        if (::recv(m_fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT) < 0 && errno != EINTR) {
+            return;  // EAGAIN: empty; a pending ICMP error is reported here and forgotten
+        }
+    }
+}
+
 void UdpSocket::close() {
     if (m_fd >= 0) {
         // Nothing useful can be done about a failing close of a datagram socket: the

@@ -42,6 +42,9 @@ public:
                 std::uint16_t port);
     // Takes one queued datagram, cut to `capacity` bytes; `length` is the kept count.
     ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
+    // Throws away what was queued before connect(): such datagrams may come from
+    // anyone, and the exchange must only ever take the module's own reply.
+    void discardQueued();
 
     void close();
     bool isOpen() const { return m_fd >= 0; }

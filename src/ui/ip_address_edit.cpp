@@ -169,10 +169,12 @@ bool CIpAddressEdit::handleOctetKey(int index, const QKeyEvent* event) {
     const bool atStart = octet->cursorPosition() == 0 && !octet->hasSelectedText();
     const bool atEnd = octet->cursorPosition() == octet->text().size() && !octet->hasSelectedText();
 
+    const bool justAdvanced = m_autoAdvancedTo == index;
+    m_autoAdvancedTo = -1;
     if (event->text() == QLatin1String(".")) {
-        // A dot after an automatic move to the next octet lands on an empty one and is
-        // ignored, so "192.168.0.10" typed in full fills the four octets.
-        if (!octet->text().isEmpty() && index + 1 < kParts) {
+        // A dot right after an automatic move to this octet belongs to the octet before,
+        // so "192.168.0.10" typed in full fills the four octets, whatever they held.
+        if (!justAdvanced && !octet->text().isEmpty() && index + 1 < kParts) {
             focusOctet(index + 1, true, false);
         }
         return true;
@@ -200,6 +202,7 @@ void CIpAddressEdit::onOctetEdited(int index) {
     if (octet->text().size() == kOctetDigits && octet->cursorPosition() == kOctetDigits &&
         index + 1 < kParts) {
         focusOctet(index + 1, true, false);
+        m_autoAdvancedTo = index + 1;
     }
 }
 

@@ -60,6 +60,7 @@ private:
     std::array<QLineEdit*, kParts> m_octets{};
     bool m_readOnly = false;
     bool m_settingAll = false;
+    int m_autoAdvancedTo = -1;  // the octet just reached by three digits, until the next key
 };
 
 }  // namespace corvane

@@ -77,6 +77,8 @@ private slots:
     void typing();
     void readOnly_data();
     void readOnly();
+    void typingOverAFilledField_data();
+    void typingOverAFilledField();
     void setAddressRoundTrip_data();
     void setAddressRoundTrip();
     void clearEmptiesAllParts();
@@ -105,6 +107,32 @@ void IpAddressEditTest::typing_data() {
     QTest::newRow("left goes back") << "1.2<<3" << 0x0D020000u << 2;
     QTest::newRow("right goes on") << "12>5" << 0x0C050000u << 2;
     QTest::newRow("nothing typed") << "" << 0u << 0;
+}
+
+void IpAddressEditTest::typingOverAFilledField_data() {
+    QTest::addColumn<quint32>("shown");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<quint32>("address");
+
+    // A dot right after three digits moved on must not skip the next, filled octet.
+    QTest::newRow("over 0.0.0.0") << 0u << "239.10.20.30" << 0xEF0A141Eu;
+    QTest::newRow("over a full address") << 0xC0A8010Au << "172.16.1.200" << 0xAC1001C8u;
+    QTest::newRow("short octets move by dot") << 0x01020304u << "9.8.7.6" << 0x09080706u;
+}
+
+void IpAddressEditTest::typingOverAFilledField() {
+    QFETCH(quint32, shown);
+    QFETCH(QString, keys);
+    QFETCH(quint32, address);
+
+    Host host;
+    QVERIFY(host.showActive());
+    host.field->setAddress(shown);
+    host.field->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    typeKeys(keys);
+    QCOMPARE(host.field->address(), address);
+    QCOMPARE(host.field->filledParts(), 4);
 }
 
 void IpAddressEditTest::typing() {

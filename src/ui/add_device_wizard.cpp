@@ -1,11 +1,16 @@
 #include "ui/add_device_wizard.h"
 
+#include "reports/address_formats.h"
+#include "ui/message_box.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <algorithm>
 
 #include "app/string_tables.h"
+#include "reports/address_formats.h"
+#include "ui/message_box.h"
 #include "ui/page_add_configure.h"
 #include "ui/page_add_direct.h"
 #include "ui/page_add_finish.h"
@@ -54,6 +59,20 @@ CAddDeviceWizard::~CAddDeviceWizard() = default;
 bool CAddDeviceWizard::isListedAddress(std::uint32_t storedAddress) const {
     return std::find(listedAddresses.begin(), listedAddresses.end(), storedAddress) !=
            listedAddresses.end();
+}
+
+bool CAddDeviceWizard::acceptNewDeviceAddress(std::uint32_t storedAddress) {
+    constexpr int kInvalidAddressText = 10107;
+    constexpr int kAddressUsedText = 10106;
+    if (!isValidDeviceAddress(storedAddress)) {
+        showMessage(this, kInvalidAddressText, MessageStyle::error);
+        return false;
+    }
+    if (isListedAddress(storedAddress)) {
+        showMessage(this, kAddressUsedText, MessageStyle::warning);
+        return false;
+    }
+    return true;
 }
 
 void CAddDeviceWizard::onCurrentIdChanged(int id) {

@@ -54,6 +54,9 @@ public:
     WizardButtons buttons() const { return m_buttons; }
 
     bool isListedAddress(std::uint32_t storedAddress) const;
+    // Whether a module may be added with this address; when not, says why (an address
+    // no module may take, or one already in the device list).
+    bool acceptNewDeviceAddress(std::uint32_t storedAddress);
 
     CPageAddList* listPage() const { return m_listPage; }
     CPageAddDirect* directPage() const { return m_directPage; }

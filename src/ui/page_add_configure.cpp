@@ -3,13 +3,11 @@
 #include <QLabel>
 
 #include "app/string_tables.h"
-#include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
 #include "ui/busy_wait.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
 #include "ui/ip_field_form.h"
-#include "ui/message_box.h"
 
 namespace corvane {
 namespace {
@@ -18,8 +16,6 @@ constexpr int kIntroText = 1109;
 constexpr int kIpAddressLabel = 1110;
 constexpr int kNetworkMaskLabel = 1111;
 constexpr int kDefaultGatewayLabel = 1112;
-constexpr int kInvalidAddressText = 10107;
-constexpr int kAddressUsedText = 10106;
 
 bool allPartsFilled(const CIpAddressEdit* field) {
     return field->filledParts() == CIpAddressEdit::kParts;
@@ -93,12 +89,7 @@ bool CPageAddConfigure::validatePage() {
     const std::uint32_t ip = fieldToStored(m_ipAddress->address());
     const std::uint32_t mask = fieldToStored(m_networkMask->address());
     const std::uint32_t gateway = fieldToStored(m_defaultGateway->address());
-    if (!isValidDeviceAddress(ip)) {
-        showMessage(&m_sheet, kInvalidAddressText, MessageStyle::error);
-        return false;
-    }
-    if (m_sheet.isListedAddress(ip)) {
-        showMessage(&m_sheet, kAddressUsedText, MessageStyle::warning);
+    if (!m_sheet.acceptNewDeviceAddress(ip)) {
         return false;
     }
 

@@ -3,20 +3,16 @@
 #include <QLabel>
 
 #include "app/string_tables.h"
-#include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
 #include "ui/ip_field_form.h"
-#include "ui/message_box.h"
 
 namespace corvane {
 namespace {
 
 constexpr int kIntroText = 1107;
 constexpr int kAddressLabel = 1108;
-constexpr int kInvalidAddressText = 10107;
-constexpr int kAddressUsedText = 10106;
 
 }  // namespace
 
@@ -69,12 +65,7 @@ bool CPageAddDirect::validatePage() {
         return false;
     }
     const std::uint32_t address = fieldToStored(m_address->address());
-    if (!isValidDeviceAddress(address)) {
-        showMessage(&m_sheet, kInvalidAddressText, MessageStyle::error);
-        return false;
-    }
-    if (m_sheet.isListedAddress(address)) {
-        showMessage(&m_sheet, kAddressUsedText, MessageStyle::warning);
+    if (!m_sheet.acceptNewDeviceAddress(address)) {
         return false;
     }
     // A typed address comes with nothing else learned about the module. Starting from a

@@ -6,6 +6,7 @@
 #include "net/local_addresses.h"
 #include "ui/dlg_main.h"
 #include "ui/main_window_commands.h"
+#include "ui/state_icons.h"
 
 int main(int argc, char* argv[]) {
     // A second copy for the same user ends at once and silently; the kernel drops the
@@ -15,6 +16,9 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("corvane-control"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvane-control"));
+    QApplication::setWindowIcon(corvane::applicationIcon());  // message boxes and dialogs too
     corvane::SettingsFile settings(corvane::settingsPath());
     corvane::CDlgMain window(
         settings, corvane::DeviceOperations{},

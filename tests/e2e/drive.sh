@@ -423,13 +423,14 @@ cv_ipout_click() {
 CV_APP_PID=""
 
 # cv_start_program FOLDER LOGFILE [ENV=VALUE...]: starts the copy of corvane-control in
-# FOLDER (its settings file lives there) with a private runtime folder for its lock.
+# FOLDER (its settings file lives there) with a private runtime folder for its lock
+# beside it (FOLDER-runtime, 0700), so the save dialog shows only the program.
 cv_start_program() {
     local folder="$1" log="$2"
     shift 2
-    mkdir -p "$folder/runtime" && chmod 700 "$folder/runtime"
+    mkdir -p "$folder-runtime" && chmod 700 "$folder-runtime"
     (cd "$folder" && exec env -u LC_ALL -u LANGUAGE -u LC_MESSAGES LANG=C.UTF-8 \
-        XDG_RUNTIME_DIR="$folder/runtime" QT_QPA_PLATFORM=xcb "$@" \
+        XDG_RUNTIME_DIR="$folder-runtime" QT_QPA_PLATFORM=xcb "$@" \
         "$folder/corvane-control" >>"$log" 2>&1) &
     CV_APP_PID=$!
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "devices/device_list_storage.h"
+#include "packed_value.h"
 #include "reports/address_formats.h"
 
 namespace corvane {
@@ -68,7 +69,7 @@ TEST_F(DeviceListStorage, RemovingTheMiddleRecordLeavesStaleKeysThatAreNeverRead
     loadDeviceList(settings, loaded);
     ASSERT_EQ(loaded.size(), 2u);
     EXPECT_EQ(loaded[0].macAddress, "00:11:22:33:44:01");
-    EXPECT_EQ(loaded[1].ipAddress, ipFromOctets(192, 168, 1, 200));
+    EXPECT_EQ(packed(loaded[1].ipAddress), ipFromOctets(192, 168, 1, 200));
     EXPECT_FALSE(loaded[1].queried);
 }
 
@@ -91,9 +92,9 @@ TEST_F(DeviceListStorage, KeysAndValuesRoundTrip) {
     DeviceList loaded;
     loadDeviceList(settings, loaded);
     ASSERT_EQ(loaded.size(), 2u);
-    EXPECT_EQ(loaded[0].savedSettings.destinationIp, ipFromOctets(224, 0, 0, 1));
-    EXPECT_EQ(loaded[1].savedSettings.destinationIp, ipFromOctets(192, 168, 1, 200));
-    EXPECT_EQ(loaded[1].savedSettings.destinationPort, 65535);
+    EXPECT_EQ(packed(loaded[0].savedSettings.destinationIp), ipFromOctets(224, 0, 0, 1));
+    EXPECT_EQ(packed(loaded[1].savedSettings.destinationIp), ipFromOctets(192, 168, 1, 200));
+    EXPECT_EQ(packed(loaded[1].savedSettings.destinationPort), 65535);
     EXPECT_EQ(loaded[1].macAddress, "");
 }
 
@@ -103,10 +104,10 @@ TEST_F(DeviceListStorage, AbsentKeysLoadAsZeroAndValuesAreCutToTheirWidth) {
     DeviceList loaded;
     loadDeviceList(settings, loaded);
     ASSERT_EQ(loaded.size(), 2u);
-    EXPECT_EQ(loaded[0].savedSettings.destinationPort, 0);  // not the 1234 of a new record
+    EXPECT_EQ(packed(loaded[0].savedSettings.destinationPort), 0);  // not the 1234 of a new record
     EXPECT_EQ(loaded[0].savedSettings.protocol, 0);
-    EXPECT_EQ(loaded[0].savedSettings.destinationIp, 0u);
-    EXPECT_EQ(loaded[1].savedSettings.destinationPort, 70000 & 0xFFFF);
+    EXPECT_EQ(packed(loaded[0].savedSettings.destinationIp), 0u);
+    EXPECT_EQ(packed(loaded[1].savedSettings.destinationPort), 70000 & 0xFFFF);
     EXPECT_EQ(loaded[1].savedSettings.protocol, 1);
     EXPECT_EQ(loaded[1].savedSettings.flags, 0xFF);
 }
@@ -118,15 +119,15 @@ TEST_F(DeviceListStorage, AbsurdTotalIsCapped) {
         DeviceList loaded;
         loadDeviceList(settings, loaded);
         EXPECT_EQ(loaded.size(), kMaxLoadedDevices) << total;
-        EXPECT_EQ(loaded[0].ipAddress, 1u);
+        EXPECT_EQ(packed(loaded[0].ipAddress), 1u);
     }
 }
 
 TEST(DeviceRecordTest, NewRecordValues) {
     const DeviceRecord added = DeviceRecord::newRecord();
     EXPECT_EQ(added.savedSettings.protocol, 1);
-    EXPECT_EQ(formatIpAddress(added.savedSettings.destinationIp), "224.0.0.1");
-    EXPECT_EQ(added.savedSettings.destinationPort, 1234);
+    EXPECT_EQ(formatIpAddress(packed(added.savedSettings.destinationIp)), "224.0.0.1");
+    EXPECT_EQ(packed(added.savedSettings.destinationPort), 1234);
     EXPECT_FALSE(added.queried);
     EXPECT_FALSE(isOutputActive(added));
 }
@@ -180,11 +181,11 @@ TEST(DeviceRecordTest, StatusReadResults) {
     applyStatusRead(device, true, reported);
     EXPECT_TRUE(device.queried);
     EXPECT_TRUE(device.responded);
-    EXPECT_EQ(device.liveStatus.destinationPort, 1234);
+    EXPECT_EQ(packed(device.liveStatus.destinationPort), 1234);
     applyStatusRead(device, false, reported);
     EXPECT_TRUE(device.queried);
     EXPECT_FALSE(device.responded);
-    EXPECT_EQ(device.liveStatus.destinationPort, 0);
+    EXPECT_EQ(packed(device.liveStatus.destinationPort), 0);
     EXPECT_EQ(device.liveStatus.mode, 0);
 }
 

@@ -6,6 +6,7 @@
 #include "lab/lab_test_support.h"
 #include "net/datagram_exchange.h"
 #include "net/stream_settings_messages.h"
+#include "packed_value.h"
 
 namespace corvane::lab {
 namespace {
@@ -111,7 +112,7 @@ TEST_F(ExchangeLab, UnicastRequestsGoToTheModuleOnBothPorts) {
             EXPECT_EQ(d.bytes, requestOf(tag));
             EXPECT_EQ(d.destination, moduleText(1));
             EXPECT_EQ(d.source, segment().programAddress);
-            EXPECT_EQ(d.sourcePort, d.destinationPort);
+            EXPECT_EQ(d.sourcePort, packed(d.destinationPort));
             ports.insert(d.destinationPort);
         }
         EXPECT_EQ(ports, (std::set<int>{9100, 9101}));

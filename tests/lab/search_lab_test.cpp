@@ -10,6 +10,7 @@
 #include "lab/lab_test_support.h"
 #include "net/device_search.h"
 #include "net/stream_settings_messages.h"
+#include "packed_value.h"
 
 namespace corvane::lab {
 namespace {
@@ -51,7 +52,7 @@ void expectBroadcastOnBothPorts(const std::vector<LoggedDatagram>& sent, const B
         EXPECT_EQ(d.bytes, request);
         EXPECT_EQ(d.destination, "255.255.255.255");
         EXPECT_EQ(d.source, programAddress);
-        EXPECT_EQ(d.sourcePort, d.destinationPort);
+        EXPECT_EQ(d.sourcePort, packed(d.destinationPort));
         ports.insert(d.destinationPort);
     }
     EXPECT_EQ(ports, (std::set<int>{9100, 9101}));
@@ -119,7 +120,7 @@ TEST_F(SearchLab, KeepsTheFirstWellFormedHelloOfEachModule) {
         if (!row.listed) {
             const DeviceHello* other = findMac(found, row.mac);
             if (other != nullptr) {  // only the same-MAC row has a listed twin
-                EXPECT_NE(dottedIpv4(other->ipAddress),
+                EXPECT_NE(dottedIpv4(packed(other->ipAddress)),
                           moduleText(static_cast<std::uint32_t>(i + 1)));
             }
             continue;
@@ -173,7 +174,7 @@ TEST_F(SearchLab, NetworkSettingsMoveTheModuleWithThatMacOnly) {
     ASSERT_TRUE(movedHello != nullptr && staysHello != nullptr);
     EXPECT_EQ(helloBytes(*movedHello),
               expectedHello(moved, moduleText(200), "255.255.192.0", moduleText(254), 3));
-    EXPECT_EQ(dottedIpv4(staysHello->ipAddress), moduleText(11));
+    EXPECT_EQ(dottedIpv4(packed(staysHello->ipAddress)), moduleText(11));
 
     StreamSettings settings;
     EXPECT_TRUE(getStreamSettings(local(), moduleIp(200), settings))

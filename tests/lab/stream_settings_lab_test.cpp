@@ -5,6 +5,7 @@
 
 #include "lab/lab_test_support.h"
 #include "net/stream_settings_messages.h"
+#include "packed_value.h"
 
 namespace corvane::lab {
 namespace {
@@ -64,9 +65,9 @@ TEST_F(StreamSettingsLab, SettingsRequestBytesAndTheStatusReadBackAfterIt) {
         for (const auto& d : sent) {
             EXPECT_EQ(d.bytes, concat({tagBytes("TiBbaSiC"), row.afterTag}));
             EXPECT_EQ(d.destination, moduleText(1));
-            EXPECT_EQ(d.sourcePort, d.destinationPort);
+            EXPECT_EQ(d.sourcePort, packed(d.destinationPort));
         }
-        EXPECT_NE(sent[0].destinationPort, sent[1].destinationPort);
+        EXPECT_NE(packed(sent[0].destinationPort), packed(sent[1].destinationPort));
 
         StreamSettings back;
         ASSERT_TRUE(getStreamSettings(local(), moduleIp(1), back));
@@ -74,13 +75,13 @@ TEST_F(StreamSettingsLab, SettingsRequestBytesAndTheStatusReadBackAfterIt) {
         const StreamSettings& s = row.settings;
         EXPECT_EQ(+back.mode, +s.mode);
         EXPECT_EQ(+back.protocol, +s.protocol);
-        EXPECT_EQ(+back.destinationPort, +s.destinationPort);
-        EXPECT_EQ(+back.destinationIp, +s.destinationIp);
+        EXPECT_EQ(+packed(back.destinationPort), +packed(s.destinationPort));
+        EXPECT_EQ(+packed(back.destinationIp), +packed(s.destinationIp));
         EXPECT_EQ(+back.flags, +s.flags & 3);
-        EXPECT_EQ(+back.flagWord, +s.flagWord & 0xFF0F);
-        EXPECT_EQ(+back.auxWord1, +s.auxWord1);
-        EXPECT_EQ(+back.auxAddress, +s.auxAddress);
-        EXPECT_EQ(+back.auxWord2, +s.auxWord2);
+        EXPECT_EQ(+packed(back.flagWord), +packed(s.flagWord) & 0xFF0F);
+        EXPECT_EQ(+packed(back.auxWord1), +packed(s.auxWord1));
+        EXPECT_EQ(+packed(back.auxAddress), +packed(s.auxAddress));
+        EXPECT_EQ(+packed(back.auxWord2), +packed(s.auxWord2));
         EXPECT_EQ(+back.auxByte1, +s.auxByte1);
         EXPECT_EQ(+back.auxByte2, +s.auxByte2);
         EXPECT_EQ(+back.auxByte3, +s.auxByte3);
@@ -101,19 +102,19 @@ TEST_F(StreamSettingsLab, EntryListStatusOfAMultiStreamModule) {
     ASSERT_TRUE(getStreamSettings(local(), moduleIp(1), s));
     ASSERT_EQ(+s.outputCount, 2);
     ASSERT_EQ(+s.inputCount, 1);
-    EXPECT_EQ(+s.outputs[0].control, 0x1101);
-    EXPECT_EQ(+s.outputs[0].ip, storedIpv4("239.1.1.1"));
-    EXPECT_EQ(+s.outputs[0].port, 1234);
-    EXPECT_EQ(+s.outputs[0].auxEntryWord, 0xBEEF);
-    EXPECT_EQ(+s.outputs[0].txParams, 0x1203);
-    EXPECT_EQ(+s.outputs[1].control, 0x1000);
-    EXPECT_EQ(+s.outputs[1].ip, storedIpv4("239.1.1.2"));
-    EXPECT_EQ(+s.outputs[1].port, 1235);
-    EXPECT_EQ(+s.inputs[0].control, 0x2100);
-    EXPECT_EQ(+s.inputs[0].ip, storedIpv4("10.1.1.1"));
-    EXPECT_EQ(+s.inputs[0].port, 5000);
+    EXPECT_EQ(+packed(s.outputs[0].control), 0x1101);
+    EXPECT_EQ(+packed(s.outputs[0].ip), storedIpv4("239.1.1.1"));
+    EXPECT_EQ(+packed(s.outputs[0].port), 1234);
+    EXPECT_EQ(+packed(s.outputs[0].auxEntryWord), 0xBEEF);
+    EXPECT_EQ(+packed(s.outputs[0].txParams), 0x1203);
+    EXPECT_EQ(+packed(s.outputs[1].control), 0x1000);
+    EXPECT_EQ(+packed(s.outputs[1].ip), storedIpv4("239.1.1.2"));
+    EXPECT_EQ(+packed(s.outputs[1].port), 1235);
+    EXPECT_EQ(+packed(s.inputs[0].control), 0x2100);
+    EXPECT_EQ(+packed(s.inputs[0].ip), storedIpv4("10.1.1.1"));
+    EXPECT_EQ(+packed(s.inputs[0].port), 5000);
     EXPECT_EQ(+s.mode, 0);
-    EXPECT_EQ(+s.destinationPort, 0);
+    EXPECT_EQ(+packed(s.destinationPort), 0);
 }
 
 TEST_F(StreamSettingsLab, PassportRepliesFrom290BytesAreAcceptedAndZeroFilled) {

@@ -5,6 +5,7 @@
 
 #include "net/protocol_messages.h"
 #include "net/wire_bytes.h"
+#include "packed_value.h"
 
 namespace corvane {
 namespace {
@@ -50,9 +51,9 @@ TEST(ProtocolReplies, SearchReplyNeedsThirtyBytesAndTheExactTag) {
         Bytes stored(sizeof hello);
         std::memcpy(stored.data(), &hello, sizeof hello);
         EXPECT_EQ(stored, Bytes(row.datagram.begin(), row.datagram.begin() + 30)) << row.name;
-        EXPECT_EQ(hello.ipAddress, ipv4(192, 168, 1, 20)) << row.name;
-        EXPECT_EQ(hello.networkMask, ipv4(255, 255, 255, 0)) << row.name;
-        EXPECT_EQ(hello.defaultGateway, ipv4(192, 168, 1, 1)) << row.name;
+        EXPECT_EQ(packed(hello.ipAddress), ipv4(192, 168, 1, 20)) << row.name;
+        EXPECT_EQ(packed(hello.networkMask), ipv4(255, 255, 255, 0)) << row.name;
+        EXPECT_EQ(packed(hello.defaultGateway), ipv4(192, 168, 1, 1)) << row.name;
         EXPECT_EQ(hello.deviceClassValue(), 3) << row.name;
     }
 }
@@ -84,19 +85,19 @@ TEST(ProtocolReplies, StatusReplySingleForm) {
         ASSERT_TRUE(decodeStatusReply(reply.data(), reply.size(), settings)) << row.name;
         EXPECT_EQ(settings.protocol, 2) << row.name;
         EXPECT_EQ(settings.mode, 3) << row.name;
-        EXPECT_EQ(settings.destinationPort, 1234) << row.name;
-        EXPECT_EQ(settings.destinationIp, ipv4(224, 0, 0, 1)) << row.name;
-        EXPECT_EQ(settings.flagWord, 0x1204) << row.name;
+        EXPECT_EQ(packed(settings.destinationPort), 1234) << row.name;
+        EXPECT_EQ(packed(settings.destinationIp), ipv4(224, 0, 0, 1)) << row.name;
+        EXPECT_EQ(packed(settings.flagWord), 0x1204) << row.name;
         EXPECT_EQ(settings.flags, 3) << row.name;
-        EXPECT_EQ(settings.auxWord1, row.auxWord1) << row.name;
-        EXPECT_EQ(settings.auxAddress, row.auxAddress) << row.name;
+        EXPECT_EQ(packed(settings.auxWord1), packed(row.auxWord1)) << row.name;
+        EXPECT_EQ(packed(settings.auxAddress), packed(row.auxAddress)) << row.name;
         EXPECT_EQ(settings.auxByte3, row.auxByte3) << row.name;
         EXPECT_EQ(settings.outputCount + settings.inputCount, 0) << row.name;
     }
     const Bytes full = statusWithFlagWord(30);
     StreamSettings settings;
     ASSERT_TRUE(decodeStatusReply(full.data(), full.size(), settings));
-    EXPECT_EQ(settings.auxWord2, 0xC3D4);
+    EXPECT_EQ(packed(settings.auxWord2), 0xC3D4);
     EXPECT_EQ(settings.auxByte1, 0x11);
     EXPECT_EQ(settings.auxByte2, 0x22) << "byte 27 is skipped";
 }
@@ -156,23 +157,24 @@ TEST(ProtocolReplies, StatusReplyEntryList) {
         EXPECT_EQ(settings.inputCount, row.inputs) << row.name;
         EXPECT_EQ(settings.mode, 0) << row.name << ": single-form fields stay zero";
         EXPECT_EQ(settings.protocol, 0) << row.name;
-        EXPECT_EQ(settings.destinationPort, 0) << row.name;
-        EXPECT_EQ(settings.flagWord, 0) << row.name;
+        EXPECT_EQ(packed(settings.destinationPort), 0) << row.name;
+        EXPECT_EQ(packed(settings.flagWord), 0) << row.name;
     }
 
     StreamSettings settings;
     const Bytes& many = rows[4].reply;
     ASSERT_TRUE(decodeStatusReply(many.data(), many.size(), settings));
-    EXPECT_EQ(settings.outputs[15].ip, ipv4(239, 1, 1, 1)) << "the 16th output is an earlier one";
-    EXPECT_EQ(settings.outputs[15].port, 5000);
+    EXPECT_EQ(packed(settings.outputs[15].ip), ipv4(239, 1, 1, 1))
+        << "the 16th output is an earlier one";
+    EXPECT_EQ(packed(settings.outputs[15].port), 5000);
     const OutputEntry& output = settings.outputs[0];
-    EXPECT_EQ(output.control, 0x1100);
-    EXPECT_EQ(output.auxEntryWord, 0xABCD);
-    EXPECT_EQ(output.txParams, 0x1207);
+    EXPECT_EQ(packed(output.control), 0x1100);
+    EXPECT_EQ(packed(output.auxEntryWord), 0xABCD);
+    EXPECT_EQ(packed(output.txParams), 0x1207);
     const InputEntry& input = settings.inputs[0];
-    EXPECT_EQ(input.control, 0x2100);
-    EXPECT_EQ(input.ip, ipv4(239, 1, 1, 99));
-    EXPECT_EQ(input.port, 6000);
+    EXPECT_EQ(packed(input.control), 0x2100);
+    EXPECT_EQ(packed(input.ip), ipv4(239, 1, 1, 99));
+    EXPECT_EQ(packed(input.port), 6000);
     EXPECT_EQ(input.spare, (std::array<std::uint8_t, 8>{})) << "ignored bytes are not copied";
 }
 

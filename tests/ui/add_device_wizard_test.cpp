@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "packed_value.h"
 #include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
 #include "ui/ip_address_edit.h"
@@ -554,10 +555,10 @@ private slots:
                  int{finishes ? CAddDeviceWizard::kFinishPage : CAddDeviceWizard::kDirectPage});
         QCOMPARE(h.wizard->deviceAdded, finishes);
         if (finishes) {
-            QCOMPARE(h.wizard->candidate.ipAddress, ip(typed.toLatin1().constData()));
+            QCOMPARE(packed(h.wizard->candidate.ipAddress), ip(typed.toLatin1().constData()));
             QCOMPARE(h.wizard->candidate.mac, kMacZero);
         } else {
-            QCOMPARE(h.wizard->candidate.ipAddress, 0u);
+            QCOMPARE(packed(h.wizard->candidate.ipAddress), 0u);
             QCOMPARE(h.buttonStates(), QStringLiteral("11-1"));
         }
         QVERIFY(h.sent().empty());
@@ -578,9 +579,9 @@ private slots:
 
         QCOMPARE(h.wizard->currentId(), int{CAddDeviceWizard::kFinishPage});
         QCOMPARE(h.wizard->candidate.mac, kMacZero);
-        QCOMPARE(h.wizard->candidate.ipAddress, ip("192.168.5.6"));
-        QCOMPARE(h.wizard->candidate.networkMask, 0u);
-        QCOMPARE(h.wizard->candidate.defaultGateway, 0u);
+        QCOMPARE(packed(h.wizard->candidate.ipAddress), ip("192.168.5.6"));
+        QCOMPARE(packed(h.wizard->candidate.networkMask), 0u);
+        QCOMPARE(packed(h.wizard->candidate.defaultGateway), 0u);
         QVERIFY(h.sent().empty());
     }
 
@@ -661,18 +662,19 @@ private slots:
         if (sends) {
             QCOMPARE(sent[0].adapter, kAdapter);
             QCOMPARE(sent[0].mac, kMac0A);
-            QCOMPARE(sent[0].ip, ip(newIp.toLatin1().constData()));
+            QCOMPARE(packed(sent[0].ip), ip(newIp.toLatin1().constData()));
             QCOMPARE(sent[0].mask, ip(mask.toLatin1().constData()));
             QCOMPARE(sent[0].gateway, ip(gateway.toLatin1().constData()));
         }
         if (finishes) {
             // The main window takes the new address from the candidate.
             QCOMPARE(h.wizard->candidate.mac, kMac0A);
-            QCOMPARE(h.wizard->candidate.ipAddress, ip(newIp.toLatin1().constData()));
-            QCOMPARE(h.wizard->candidate.networkMask, ip(mask.toLatin1().constData()));
-            QCOMPARE(h.wizard->candidate.defaultGateway, ip(gateway.toLatin1().constData()));
+            QCOMPARE(packed(h.wizard->candidate.ipAddress), ip(newIp.toLatin1().constData()));
+            QCOMPARE(packed(h.wizard->candidate.networkMask), ip(mask.toLatin1().constData()));
+            QCOMPARE(packed(h.wizard->candidate.defaultGateway),
+                     ip(gateway.toLatin1().constData()));
         } else {
-            QCOMPARE(h.wizard->candidate.ipAddress, ip("192.168.0.31"));
+            QCOMPARE(packed(h.wizard->candidate.ipAddress), ip("192.168.0.31"));
         }
     }
 

@@ -15,6 +15,7 @@
 #include "app/string_tables.h"
 #include "devices/device_record.h"
 #include "net/protocol_messages.h"
+#include "packed_value.h"
 #include "ui/dlg_ip_out.h"
 #include "ui/filter_edit.h"
 #include "ui/ip_address_edit.h"
@@ -363,7 +364,7 @@ void DlgIpOutTest::startSendsSettings() {
     QVERIFY(onlyStartFieldsSet(m_sent[0].settings));
     QCOMPARE(wireBytes(m_sent[0].settings).toHex(' '), expected.toHex(' '));
     QCOMPARE(dialog->running, 1);
-    QCOMPARE(dialog->destinationIp, destination);
+    QCOMPARE(packed(dialog->destinationIp), destination);
     QCOMPARE(dialog->protocol, shownProtocol);
     checkEnableRule(*dialog, true);
     QVERIFY(dialog->isVisible());
@@ -394,8 +395,8 @@ void DlgIpOutTest::startTakesTypedValues() {
     QCOMPARE(m_sent.size(), std::size_t{1});
     QCOMPARE(wireBytes(m_sent[0].settings).toHex(' '),
              settingsRequest("02 03 138C EF0A141E 0010 000000000000000000000000").toHex(' '));
-    QCOMPARE(dialog->destinationIp, ip(239, 10, 20, 30));
-    QCOMPARE(dialog->destinationPort, 5004);
+    QCOMPARE(packed(dialog->destinationIp), ip(239, 10, 20, 30));
+    QCOMPARE(packed(dialog->destinationPort), 5004);
     QCOMPARE(dialog->protocol, 2);
     QCOMPARE(dialog->noStuffing, 1);
     QCOMPARE(dialog->running, 1);
@@ -418,8 +419,8 @@ void DlgIpOutTest::stopSendsZeros() {
     QCOMPARE(dialog->running, 0);
     checkEnableRule(*dialog, false);
     // Stop reads nothing from the controls.
-    QCOMPARE(dialog->destinationIp, ip(239, 1, 1, 1));
-    QCOMPARE(dialog->destinationPort, 5000);
+    QCOMPARE(packed(dialog->destinationIp), ip(239, 1, 1, 1));
+    QCOMPARE(packed(dialog->destinationPort), 5000);
     QCOMPARE(dialog->protocol, 2);
     QCOMPARE(dialog->noStuffing, 1);
 }
@@ -477,7 +478,7 @@ void DlgIpOutTest::startRefused() {
 
     QVERIFY(m_sent.empty());
     QCOMPARE(dialog->running, 0);
-    QCOMPARE(dialog->destinationIp, ip(224, 0, 0, 1));
+    QCOMPARE(packed(dialog->destinationIp), ip(224, 0, 0, 1));
     checkEnableRule(*dialog, false);
     QVERIFY(dialog->isVisible());
     if (warning) {
@@ -486,12 +487,12 @@ void DlgIpOutTest::startRefused() {
         QVERIFY(port->hasFocus());
         QCOMPARE(port->selectedText(), portText);
         // Nothing was taken: the port comes first and stops the rest.
-        QCOMPARE(dialog->destinationPort, 1234);
+        QCOMPARE(packed(dialog->destinationPort), 1234);
         QCOMPARE(dialog->noStuffing, 0);
         QCOMPARE(dialog->protocol, 1);
     } else {
         QVERIFY(m_messages.isEmpty());
-        QCOMPARE(dialog->destinationPort, portText.toInt());
+        QCOMPARE(packed(dialog->destinationPort), portText.toInt());
         QCOMPARE(dialog->noStuffing, 1);
         QCOMPARE(dialog->protocol, 2);
     }
@@ -598,8 +599,8 @@ void DlgIpOutTest::closingAsCancel() {
 
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(dialog->destinationIp, ip(224, 0, 0, 1));
-    QCOMPARE(dialog->destinationPort, 1234);
+    QCOMPARE(packed(dialog->destinationIp), ip(224, 0, 0, 1));
+    QCOMPARE(packed(dialog->destinationPort), 1234);
     QCOMPARE(dialog->protocol, 1);
     QCOMPARE(dialog->noStuffing, 0);
     QCOMPARE(dialog->running, 0);
@@ -651,21 +652,21 @@ void DlgIpOutTest::enterOnFieldAccepts() {
                     static_cast<Qt::KeyboardModifiers>(modifiers));
 
     QVERIFY(m_sent.empty());
-    QCOMPARE(dialog->destinationIp, ip(224, 0, 0, 1));  // the address is never read here
+    QCOMPARE(packed(dialog->destinationIp), ip(224, 0, 0, 1));  // the address is never read here
     QCOMPARE(dialog->running, 0);
     if (portText.isEmpty()) {
         QCOMPARE(m_messages, QStringList{"Please enter an integer."});
         QVERIFY(dialog->isVisible());
         QCOMPARE(accepted.count(), 0);
         QVERIFY(port->hasFocus());
-        QCOMPARE(dialog->destinationPort, 1234);
+        QCOMPARE(packed(dialog->destinationPort), 1234);
         QCOMPARE(dialog->noStuffing, 0);
         QCOMPARE(dialog->protocol, 1);
     } else {
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(accepted.count(), 1);
         QVERIFY(!dialog->isVisible());
-        QCOMPARE(dialog->destinationPort, portText.toInt());
+        QCOMPARE(packed(dialog->destinationPort), portText.toInt());
         QCOMPARE(dialog->noStuffing, 1);
         QCOMPARE(dialog->protocol, 2);
     }
@@ -772,7 +773,7 @@ void DlgIpOutTest::storeIntoRecord() {
 
     QVERIFY(sameBytes(record.liveStatus, expected));
     QVERIFY(sameBytes(record.savedSettings, expected));
-    QCOMPARE(record.ipAddress, kModuleIp);
+    QCOMPARE(packed(record.ipAddress), kModuleIp);
 }
 
 // Start refused for an incomplete address still took the port, "No stuffings" and
@@ -797,8 +798,8 @@ void DlgIpOutTest::refusedStartValuesAreSaved() {
     QVERIFY(!dialog.isVisible());
 
     storeDialogIntoRecord(dialog, record);
-    QCOMPARE(record.savedSettings.destinationIp, ip(224, 0, 0, 1));
-    QCOMPARE(record.savedSettings.destinationPort, std::uint16_t{6000});
+    QCOMPARE(packed(record.savedSettings.destinationIp), ip(224, 0, 0, 1));
+    QCOMPARE(packed(record.savedSettings.destinationPort), std::uint16_t{6000});
     QCOMPARE(record.savedSettings.protocol, std::uint8_t{0});
     QCOMPARE(record.savedSettings.flags, std::uint8_t{1});
     QCOMPARE(record.savedSettings.mode, std::uint8_t{0});

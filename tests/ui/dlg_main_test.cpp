@@ -342,6 +342,17 @@ private slots:
         static_cast<QComboBox*>(next->control(1004))->setCurrentIndex(0);
     }
 
+    void damagedMacTextIsShownAsStoredButCutWhenAbsurd() {
+        const std::string huge(1 << 20, 'M');
+        m_settings->writeInt("List", "Total", 2);
+        m_settings->writeString("List", "MAC0", "not a mac");
+        m_settings->writeString("List", "MAC1", huge);
+        auto window = openWindow();
+        QCOMPARE(cell(*window, 0, 1), QStringLiteral("not a mac"));
+        QCOMPARE(cell(*window, 1, 1), QString(64, QLatin1Char('M')) + QChar(0x2026));
+        QCOMPARE(window->devices()[1].macAddress, huge);  // kept whole, saved whole
+    }
+
     void enterAndEscapeNeverCloseTheWindow() {
         auto window = openWindow();
         window->show();

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "devices/device_list_storage.h"
+#include "packed_value.h"
 #include "reports/address_formats.h"
 #include "reports/passport_file.h"
 #include "ui/add_device_wizard.h"
@@ -254,8 +255,8 @@ private slots:
         QCOMPARE(m_settingsSent[0].mode, std::uint8_t{0});
         const DeviceRecord& record = window->devices()[0];
         QCOMPARE(record.liveStatus.mode, std::uint8_t{0});
-        QCOMPARE(record.savedSettings.destinationPort, std::uint16_t{5000});
-        QCOMPARE(record.savedSettings.auxWord1, std::uint16_t{0xBEEF});
+        QCOMPARE(packed(record.savedSettings.destinationPort), std::uint16_t{5000});
+        QCOMPARE(packed(record.savedSettings.auxWord1), std::uint16_t{0xBEEF});
         QCOMPARE(m_settings->readInt("List", "Port0", 0), 5000);
         QCOMPARE(m_settings->readInt("List", "Protocol0", 0), 2);
         QCOMPARE(m_settings->readInt("List", "Flags0", 0), 1);

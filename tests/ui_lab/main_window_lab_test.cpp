@@ -15,6 +15,7 @@
 #include "devices/device_list_storage.h"
 #include "lab/lab_environment.h"
 #include "net/local_addresses.h"
+#include "packed_value.h"
 #include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
 #include "ui/dlg_ip_out.h"
@@ -194,7 +195,7 @@ private slots:
         for (const LoggedDatagram& request : requests) {
             QCOMPARE(request.bytes.size(), std::size_t{26});
             QCOMPARE(request.source, m_lab.segments[0].programAddress);
-            QCOMPARE(request.sourcePort, request.destinationPort);
+            QCOMPARE(request.sourcePort, packed(request.destinationPort));
         }
     }
 

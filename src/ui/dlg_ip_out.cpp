@@ -175,6 +175,17 @@ void CDlgIpOut::applyTexts() {
     m_noStuffing->setText(text(kNoStuffingCaption));
     m_start->setText(text(kStartCaption));
     m_stop->setText(text(kStopCaption));
+    // The captions were sized for a narrow dialog font; a wider desktop font would cut
+    // "Destination IP" short, so a caption grows to the left, up to the dialog's margin.
+    const int leftMargin = DialogUnits(font()).x(2);
+    for (QLabel* caption : {m_addressLabel, m_portLabel, m_protocolLabel, m_tosLabel}) {
+        QRect box = caption->geometry();
+        const int needed = caption->fontMetrics().horizontalAdvance(caption->text()) + 2;
+        if (needed > box.width()) {
+            box.setLeft(std::max(leftMargin, box.right() + 1 - needed));
+            caption->setGeometry(box);
+        }
+    }
 }
 
 void CDlgIpOut::applyEnableRule() {

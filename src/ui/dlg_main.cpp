@@ -80,6 +80,16 @@ QString text(int id) {
     return QString::fromStdString(loadText(id));
 }
 
+// A MAC text is shown as stored, however malformed; only a damaged file's absurdly
+// long one is cut for the table, whose layout would otherwise stall the window.
+QString shownMacText(const std::string& mac) {
+    constexpr std::size_t kLongestShown = 64;
+    if (mac.size() <= kLongestShown) {
+        return QString::fromStdString(mac);
+    }
+    return QString::fromStdString(mac.substr(0, kLongestShown)) + QChar(0x2026);
+}
+
 }  // namespace
 
 CDlgMain::CDlgMain(SettingsFile& settings, DeviceOperations operations, AddressLister listAddresses,
@@ -89,6 +99,10 @@ CDlgMain::CDlgMain(SettingsFile& settings, DeviceOperations operations, AddressL
       m_settings(settings),
       m_operations(std::move(operations)) {
     setObjectName(QStringLiteral("mainWindow"));
+    for (StateIcon state :
+         {StateIcon::running, StateIcon::notQueried, StateIcon::silent, StateIcon::stopped}) {
+        m_stateIcons[static_cast<std::size_t>(state)] = stateIcon(state);
+    }
     chooseLanguage();
     createControls();
     applyCaptions();
@@ -238,10 +252,14 @@ void CDlgMain::openLocalAddresses(const AddressLister& listAddresses) {
 void CDlgMain::refreshView(int row) {
     m_table->setUpdatesEnabled(false);
     m_table->clear();
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(m_devices.size()));
     for (int i = 0; i < static_cast<int>(m_devices.size()); ++i) {
-        m_table->addTopLevelItem(new QTreeWidgetItem);
-        fillRow(i);
+        auto* item = new QTreeWidgetItem;
+        fillRow(*item, i);
+        items.append(item);
     }
+    m_table->addTopLevelItems(items);
     if (row >= 0 && row < m_table->topLevelItemCount()) {
         QTreeWidgetItem* item = m_table->topLevelItem(row);
         m_table->setCurrentItem(item);
@@ -252,9 +270,8 @@ void CDlgMain::refreshView(int row) {
     m_table->setUpdatesEnabled(true);
 }
 
-void CDlgMain::fillRow(int row) {
-    const DeviceRecord& record = m_devices[row];
-    QTreeWidgetItem* item = m_table->topLevelItem(row);
+void CDlgMain::fillRow(QTreeWidgetItem& item, int row) const {
+    const DeviceRecord& record = m_devices[static_cast<std::size_t>(row)];
     const bool active = isOutputActive(record);
     StateIcon state = StateIcon::notQueried;
     if (record.responded) {
@@ -262,19 +279,19 @@ void CDlgMain::fillRow(int row) {
     } else if (record.queried) {
         state = StateIcon::silent;
     }
-    item->setIcon(0, stateIcon(state));
-    item->setData(0, Qt::UserRole, static_cast<int>(state));
-    item->setText(0, QString::number(row + 1));
-    item->setText(1, QString::fromStdString(record.macAddress));
-    item->setText(2, QString::fromStdString(formatIpAddress(record.ipAddress)));
-    item->setText(3, record.queried ? (record.responded ? m_yesText : m_noText) : QString());
+    item.setIcon(0, m_stateIcons[static_cast<std::size_t>(state)]);
+    item.setData(0, Qt::UserRole, static_cast<int>(state));
+    item.setText(0, QString::number(row + 1));
+    item.setText(1, shownMacText(record.macAddress));
+    item.setText(2, QString::fromStdString(formatIpAddress(record.ipAddress)));
+    item.setText(3, record.queried ? (record.responded ? m_yesText : m_noText) : QString());
     QString output;
     if (record.responded && active) {
         output = QStringLiteral("%1:%2")
                      .arg(QString::fromStdString(formatIpAddress(record.liveStatus.destinationIp)))
                      .arg(record.liveStatus.destinationPort);
     }
-    item->setText(4, output);
+    item.setText(4, output);
 }
 
 void CDlgMain::updateCommands() {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <functional>
 #include <map>
 #include <vector>
@@ -17,6 +19,7 @@
 class QComboBox;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace corvane {
 
@@ -78,7 +81,7 @@ private:
     void onLanguageChanged(int index);
     void onLocalAddressChanged(int index);
     void savePlacement();
-    void fillRow(int row);
+    void fillRow(QTreeWidgetItem& item, int row) const;
 
     SettingsFile& m_settings;
     DeviceOperations m_operations;
@@ -86,6 +89,7 @@ private:
     std::vector<LocalAddress> m_localAddresses;
     int m_selectedLocalIndex = -1;
     std::uint32_t m_localIp = 0;
+    std::array<QIcon, 4> m_stateIcons;  // drawn once: a rebuild may show a thousand rows
     QString m_yesText;
     QString m_noText;
 

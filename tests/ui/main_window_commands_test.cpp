@@ -15,6 +15,7 @@
 #include "reports/address_formats.h"
 #include "reports/passport_file.h"
 #include "ui/add_device_wizard.h"
+#include "ui/busy_wait.h"
 #include "ui/dlg_ip_out.h"
 #include "ui/dlg_main.h"
 #include "ui/main_window_commands.h"
@@ -201,8 +202,14 @@ private slots:
 
     void cancelledAddChangesNothing() {
         auto window = openWindow();
-        whenReady([] { return activeModal<CAddDeviceWizard>() != nullptr; },
-                  [] { activeModal<CAddDeviceWizard>()->button(QWizard::CancelButton)->click(); });
+        // The operator can press Cancel once the first search has given the page back.
+        whenReady(
+            [] {
+                auto* wizard = activeModal<CAddDeviceWizard>();
+                return wizard != nullptr && wizard->isVisible() && wizard->listPage() != nullptr &&
+                       wizard->listPage()->searchedOnce() && !isBusy();
+            },
+            [] { activeModal<CAddDeviceWizard>()->button(QWizard::CancelButton)->click(); });
         QTest::mouseClick(static_cast<QAbstractButton*>(window->control(1002)), Qt::LeftButton);
         QVERIFY(window->devices().empty());
         QCOMPARE(m_settings->readInt("List", "Total", -1), -1);

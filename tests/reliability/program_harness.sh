@@ -76,7 +76,9 @@ start_display() {
         number=$((300 + RANDOM % 600))
         [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ] && continue
         xauth -q -f "$XAUTHORITY" add ":$number" . "$cookie" 2>/dev/null || skip "xauth cannot write a cookie"
-        Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp -auth "$XAUTHORITY" \
+        # -noreset: a server that resets when its last client leaves refuses clients
+        # for a moment, and the readiness check is such a client.
+        Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp -noreset -auth "$XAUTHORITY" \
             >"$harness_display_work/xvfb.log" 2>&1 &
         harness_xvfb_pid=$!
         export DISPLAY=":$number"

@@ -7,6 +7,7 @@
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
 #include "ui/ip_field_form.h"
+#include "ui/wizard_page_text.h"
 
 namespace corvane {
 namespace {
@@ -23,13 +24,8 @@ CPageAddDirect::CPageAddDirect(CAddDeviceWizard& sheet) : m_sheet(sheet) {
 void CPageAddDirect::createControls() {
     const DialogUnits units(font());
 
-    m_intro = new QLabel(this);
-    m_intro->setObjectName(QStringLiteral("introText"));
-    m_intro->setTextFormat(Qt::PlainText);  // "<Next>" is text, not markup
-    m_intro->setWordWrap(true);
-    m_intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_intro->setGeometry(units.rect(8, 8, 284, 20));
-    m_intro->setText(QString::fromStdString(loadText(kIntroText)));
+    m_intro =
+        makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 284, 20), kIntroText);
 
     m_addressLabel = new QLabel(this);
     m_addressLabel->setObjectName(QStringLiteral("addressLabel"));

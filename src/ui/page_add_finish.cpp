@@ -6,6 +6,7 @@
 #include "app/string_tables.h"
 #include "ui/add_device_wizard.h"
 #include "ui/dialog_units.h"
+#include "ui/wizard_page_text.h"
 
 namespace corvane {
 namespace {
@@ -20,13 +21,8 @@ CPageAddFinish::CPageAddFinish(CAddDeviceWizard& sheet) : m_sheet(sheet) {
 
 void CPageAddFinish::activate() {
     if (m_text == nullptr) {
-        m_text = new QLabel(this);
-        m_text->setObjectName(QStringLiteral("finishText"));
-        m_text->setTextFormat(Qt::PlainText);
-        m_text->setWordWrap(true);
-        m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        m_text->setGeometry(DialogUnits(font()).rect(8, 8, 284, 28));
-        m_text->setText(QString::fromStdString(loadText(kAddedText)));
+        m_text = makePageText(this, QStringLiteral("finishText"),
+                              DialogUnits(font()).rect(8, 8, 284, 28), kAddedText);
         m_text->show();
     }
     m_sheet.setButtons(WizardButtons::finishOnly);

@@ -14,6 +14,7 @@
 #include "ui/busy_wait.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
+#include "ui/wizard_page_text.h"
 
 namespace corvane {
 namespace {
@@ -53,14 +54,8 @@ CPageAddList::CPageAddList(CAddDeviceWizard& sheet) : m_sheet(sheet) {
 void CPageAddList::createControls() {
     const DialogUnits units(font());
 
-    m_intro = new QLabel(this);
-    m_intro->setObjectName(QStringLiteral("introText"));
-    // The text shows "<Next>" literally; it must never be taken for markup.
-    m_intro->setTextFormat(Qt::PlainText);
-    m_intro->setWordWrap(true);
-    m_intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_intro->setGeometry(units.rect(8, 8, 220, 28));
-    m_intro->setText(text(kIntroText));
+    m_intro =
+        makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 220, 28), kIntroText);
     // The Russian text wraps to one line more than the box holds with some fonts; let it
     // grow down to the list view rather than cut off its last line.
     const int needed = m_intro->heightForWidth(m_intro->width());

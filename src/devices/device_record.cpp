@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::uint8_t kProtocolRtp = 1;
 constexpr std::uint16_t kDefaultDestinationPort = 1234;
-constexpr std::uint8_t kModeRunning = 3;
 constexpr unsigned kEntryStateRunning = 1;
 
 unsigned entryState(std::uint16_t control) {

@@ -62,6 +62,11 @@ struct InputEntry {
 
 inline constexpr int kMaxStreamEntries = 16;
 
+// StreamSettings::mode of a single-output module, and its flags bit for "No stuffings".
+inline constexpr std::uint8_t kModeRunning = 3;
+inline constexpr std::uint8_t kModeStopped = 0;
+inline constexpr std::uint8_t kNoStuffingFlag = 0x01;
+
 // A module's IP output settings and state. A module reports either the single form
 // (mode .. auxByte3, both counts 0) or the entry-list form (counts and entries only).
 struct StreamSettings {

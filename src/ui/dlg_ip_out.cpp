@@ -34,8 +34,6 @@ constexpr auto kPortDigits = "0123456789";
 // Names of the protocols a module knows, in the order of their stored index.
 constexpr const char* kProtocolNames[CDlgIpOut::kProtocolCount] = {"RTP+", "RTP", "UDP"};
 
-constexpr std::uint8_t kModeRunning = 3;
-constexpr std::uint8_t kNoStuffingFlag = 0x01;
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 

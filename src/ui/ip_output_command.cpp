@@ -7,9 +7,6 @@
 namespace corvane {
 namespace {
 
-constexpr std::uint8_t kModeRunning = 3;
-constexpr std::uint8_t kModeStopped = 0;
-constexpr std::uint8_t kNoStuffingFlag = 0x01;
 constexpr int kMaxPort = 65535;
 
 }  // namespace

@@ -72,11 +72,7 @@ bool DeviceSockets::drain(std::size_t index, const DatagramHandler& handler) {
             case UdpSocket::ReceiveStatus::Empty:
                 return false;
             case UdpSocket::ReceiveStatus::TransientError:
-                // An ICMP "port unreachable" (or similar) for this address pair may
-                // belong to a datagram of an earlier operation, since the ports are
-                // fixed and reused, and a module may still answer on this port later.
-                // The kernel has cleared the error, so the socket stays in the wait;
-                // the deadline bounds it and the other socket is never affected.
+                // Interrupted by a signal: the socket stays in the wait.
                 break;
             case UdpSocket::ReceiveStatus::Failed:
                 markUnusable(index);

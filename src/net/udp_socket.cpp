@@ -27,14 +27,6 @@ bool setFlag(int fd, int option) {
     return setsockopt(fd, SOL_SOCKET, option, &on, sizeof on) == 0;
 }
 
-// Errors that the network reports through an ICMP message for an earlier datagram
-// of the same address pair. The kernel hands each one out once and then clears it;
-// the socket itself is as good as before.
-bool isReportedByNetwork(int error) {
-    return error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH ||
-           error == EHOSTDOWN;
-}
-
 }  // namespace
 
 UdpSocket::~UdpSocket() {
@@ -137,7 +129,11 @@ UdpSocket::ReceiveStatus UdpSocket::receive(std::uint8_t* buffer, std::size_t ca
         return ReceiveStatus::Empty;
     }
     m_lastError = errno;
-    if (errno == EINTR || isReportedByNetwork(errno)) {
+    // A signal is no fault of the socket. Anything else, an ICMP "port unreachable" for
+    // the request included (ECONNREFUSED), takes the socket out of the wait, as the
+    // modules' protocol has always had it: a module that refuses a port will not answer
+    // there. Stale errors of an earlier operation were discarded before the request.
+    if (errno == EINTR) {
         return ReceiveStatus::TransientError;
     }
     return ReceiveStatus::Failed;
@@ -149,9 +145,12 @@ void UdpSocket::discardQueued() {
     constexpr int kMaxDiscarded = 4096;
     std::uint8_t scratch[1];
     for (int discarded = 0; discarded < kMaxDiscarded; ++discarded) {
-        if (::recv(m_fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT) < 0 && errno != EINTR) {
-            return;  // EAGAIN: empty; a pending ICMP error is reported here and forgotten
+        if (::recv(m_fd, scratch, sizeof scratch, MSG_TRUNC | MSG_DONTWAIT) < 0 &&
+            (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
         }
+        // A datagram, or an error left by an earlier operation on the same address
+        // pair (reported once, then cleared): either way it is not about this request.
     }
 }
 

@@ -13,7 +13,7 @@ public:
     enum class ReceiveStatus {
         Datagram,        // one datagram received (possibly cut to the buffer's size)
         Empty,           // nothing queued any more
-        TransientError,  // an error reported once by the network (ICMP), socket still fine
+        TransientError,  // interrupted by a signal, socket still fine
         Failed,          // the socket cannot receive any more
     };
 

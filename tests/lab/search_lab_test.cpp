@@ -251,7 +251,8 @@ TEST_F(SearchLab, JunkFloodNeitherDelaysTheSearchNorHidesAModule) {
     arguments.insert(arguments.end(), {"--modules", std::to_string(kModules), "--base-ip",
                                        moduleText(1), "--mac-prefix", "02:fd"});
     startModsim(modsim, arguments, "");
-    ASSERT_GT(countArriving(segment().programAddress, 200), 300) << "the flood is not arriving";
+    // Only that junk arrives at all: a loaded machine or a sanitizer build sends less of it.
+    ASSERT_GT(countArriving(segment().programAddress, 200), 40) << "the flood is not arriving";
 
     std::vector<DeviceHello> found;
     bool ok = false;

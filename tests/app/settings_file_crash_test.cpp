@@ -14,6 +14,7 @@
 
 #include "app/settings_file.h"
 #include "app/settings_test_support.h"
+#include "kill_writer.h"
 
 namespace corvane {
 namespace {
@@ -82,18 +83,9 @@ TEST(SettingsFileCrashTest, KilledWriterLeavesOldOrNewCompleteValues) {
     int last = 0;
     int lastSolo = 0;
     for (int kill = 0; kill < kKills; ++kill) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            writeForever(path, started[1]);
-        }
-        char byte = 0;
-        ASSERT_EQ(::read(started[0], &byte, 1), 1);
-        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
-        ASSERT_EQ(::kill(pid, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself, status " << status;
+        ASSERT_EQ(testing::killWriterAfter([&] { writeForever(path, started[1]); }, started[0],
+                                           std::chrono::microseconds(delayUs(random))),
+                  "");
 
         SettingsFile reader(path);
         const std::int32_t a = reader.readInt("Batch", "A", -1);

@@ -33,6 +33,7 @@
 
 #include "app/settings_file.h"
 #include "devices/device_list_storage.h"
+#include "kill_writer.h"
 
 namespace corvane {
 namespace {
@@ -237,18 +238,10 @@ TEST(DeviceListKillTest, KilledSaveLeavesTheOldOrTheNewWholeList) {
     for (int kill = 0; kill < kills; ++kill) {
         progress.writing.store(current);
         progress.done.store(current);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            saveForever(path, current, progress, started[1]);
-        }
-        char byte = 0;
-        ASSERT_EQ(::read(started[0], &byte, 1), 1);
-        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
-        ASSERT_EQ(::kill(pid, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself, status " << status;
+        ASSERT_EQ(
+            testing::killWriterAfter([&] { saveForever(path, current, progress, started[1]); },
+                                     started[0], std::chrono::microseconds(delayUs(random))),
+            "");
 
         const std::uint32_t done = progress.done.load();
         const std::uint32_t writing = progress.writing.load();

@@ -1,7 +1,6 @@
 #include "reports/passport_file.h"
 
 #include <cstdio>
-#include <span>
 
 namespace corvane {
 namespace {
@@ -45,9 +44,8 @@ std::string defaultPassportFileName(const PassportData& data, const std::tm& loc
 
 FileWriteResult savePassportFile(const std::string& path, std::uint32_t ipAddress,
                                  const PassportData& data) {
-    const std::string text = passportText(encodePassportBlock(makePassportBlock(ipAddress, data)));
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    return writeFileAtomically(path, std::span<const std::uint8_t>(bytes, text.size()));
+    return writeFileAtomically(
+        path, passportText(encodePassportBlock(makePassportBlock(ipAddress, data))));
 }
 
 }  // namespace corvane

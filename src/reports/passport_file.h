@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/atomic_file_writer.h"
 #include "net/wire_types.h"
-#include "reports/atomic_file_writer.h"
 #include "reports/passport_block.h"
 
 namespace corvane {

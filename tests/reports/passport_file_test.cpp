@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "file_size_limit.h"
+#include "files/file_size_limit.h"
+#include "files/scratch_folder.h"
 #include "passport_test_data.h"
-#include "scratch_folder.h"
 
 namespace corvane {
 namespace {

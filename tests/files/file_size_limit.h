@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-#include "reports/atomic_file_writer.h"
+#include "files/atomic_file_writer.h"
 
 namespace corvane::test {
 

@@ -1,61 +1,21 @@
 #include "app/settings_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <utility>
+
+#include "files/atomic_file_writer.h"
+#include "files/file_descriptor.h"
 
 namespace corvane {
 
 namespace {
 
-// Temporary files are named "<file name>.tmp.XXXXXX" beside the file they replace.
-constexpr std::string_view kTempInfix = ".tmp.";
-constexpr std::size_t kTempRandomLength = 6;  // mkstemp's XXXXXX
-constexpr int kTempCreateAttempts = 3;
-constexpr std::size_t kCopyChunk = 64 * 1024;
-
-// Closes the descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~FileDescriptor() { reset(); }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and reports whether the close succeeded.
-    bool reset() {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-int openNoInterrupt(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 // O_NONBLOCK so that a FIFO put in place of the file cannot hang us; it has no effect
 // on regular files.
@@ -63,26 +23,12 @@ int openForReading(const std::string& path) {
     return openNoInterrupt(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Reads up to `limit` bytes from offset 0; false on a read error.
 bool readHead(int fd, std::size_t limit, std::string& out) {
     out.clear();
     std::size_t got = 0;
     while (got < limit) {
-        out.resize(std::min(limit, std::max<std::size_t>(got * 2, kCopyChunk)));
+        out.resize(std::min(limit, std::max<std::size_t>(got * 2, kReadChunk)));
         const ssize_t n = ::pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
         if (n < 0) {
             if (errno == EINTR) {
@@ -99,38 +45,12 @@ bool readHead(int fd, std::size_t limit, std::string& out) {
     return true;
 }
 
-// Streams the bytes of `from` starting at `offset` to the end of `to`.
-bool copyRest(int from, off_t offset, int to) {
-    std::string buffer(kCopyChunk, '\0');
-    for (;;) {
-        const ssize_t n = ::pread(from, buffer.data(), buffer.size(), offset);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        if (!writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
-            return false;
-        }
-        offset += n;
-    }
-}
-
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Creates the folder and any missing parents, each with mode 0700 (settings are private).
@@ -152,139 +72,6 @@ bool ensureFolder(const std::string& folder) {
     return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The process umask, read without changing it (Linux reports it in /proc since 4.7).
-mode_t currentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("Umask:")) {
-            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
-        }
-    }
-    // Older kernels: the set-and-restore pair is safe because the program has one thread.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
-// A settings path that is a symbolic link (a dotfile kept elsewhere) stays a link: the
-// replacement happens where it points.
-std::string resolvedTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-        return path;
-    }
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) {
-        return path;  // a dangling link is replaced by the file itself
-    }
-    return resolved;
-}
-
-bool isTempName(std::string_view name, std::string_view fileName) {
-    if (!name.starts_with(fileName) ||
-        name.size() != fileName.size() + kTempInfix.size() + kTempRandomLength) {
-        return false;
-    }
-    name.remove_prefix(fileName.size());
-    if (!name.starts_with(kTempInfix)) {
-        return false;
-    }
-    name.remove_prefix(kTempInfix.size());
-    for (char c : name) {
-        const bool alnum =
-            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!alnum) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Removes temporary files left by writers that died (killed, power cut) before their
-// rename. A live writer holds an exclusive flock on its temporary file from creation to
-// rename, so a file we can lock belongs to nobody. Best effort: a file we cannot open,
-// lock or remove is left for a later write and does not make this write fail.
-void removeStaleTemps(const std::string& folder, const std::string& fileName) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isTempName(entry->d_name, fileName)) {
-            continue;
-        }
-        const std::string path = folder + "/" + entry->d_name;
-        FileDescriptor fd(
-            openNoInterrupt(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-        struct stat opened {};
-        struct stat named {};
-        if (!fd.valid() || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
-            opened.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            continue;
-        }
-        // The name may have been renamed away or reused after we opened it.
-        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
-            named.st_ino == opened.st_ino) {
-            ::unlink(path.c_str());
-        }
-    }
-    ::closedir(dir);
-}
-
-// A locked temporary file that is removed, with its descriptor closed, unless commit()
-// is called after the rename.
-class TempFile {
-public:
-    TempFile(const std::string& folder, const std::string& fileName) {
-        for (int attempt = 0; attempt < kTempCreateAttempts && !m_fd.valid(); ++attempt) {
-            create(folder + "/" + fileName + std::string(kTempInfix) +
-                   std::string(kTempRandomLength, 'X'));
-        }
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (!m_committed && m_fd.valid()) {
-            ::unlink(m_path.c_str());
-        }
-    }
-    bool valid() const { return m_fd.valid(); }
-    int fd() const { return m_fd.get(); }
-    const std::string& path() const { return m_path; }
-    // After the rename: the name is the target's now and must not be removed. The close
-    // also drops the lock; its result does not matter after a successful fsync.
-    void commit() {
-        m_committed = true;
-        m_fd.reset();
-    }
-
-private:
-    void create(std::string name) {
-        FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
-        if (!fd.valid()) {
-            return;
-        }
-        // A cleaner in another process may have taken the fresh file for a stale one
-        // before we locked it; then it is gone (or locked by that cleaner) and we retry.
-        struct stat opened {};
-        struct stat named {};
-        const bool ours = ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
-                          ::fstat(fd.get(), &opened) == 0 && ::lstat(name.c_str(), &named) == 0 &&
-                          named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
-        if (!ours) {
-            fd.reset();
-            return;
-        }
-        m_path = std::move(name);
-        m_fd = std::move(fd);
-    }
-
-    FileDescriptor m_fd;
-    std::string m_path;
-    bool m_committed = false;
-};
-
 // Names are matched with blanks trimmed, so they are stored that way too.
 std::string_view trimmedName(std::string_view name) {
     const std::size_t begin = name.find_first_not_of(" \t");
@@ -292,15 +79,6 @@ std::string_view trimmedName(std::string_view name) {
         return {};
     }
     return name.substr(begin, name.find_last_not_of(" \t") - begin + 1);
-}
-
-// Makes the rename itself durable. A failure here is not reported: the new file is
-// already in place, and saying "failed" would wrongly suggest that the old one remains.
-void syncFolder(const std::string& folder) {
-    FileDescriptor fd(openNoInterrupt(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid()) {
-        ::fsync(fd.get());
-    }
 }
 
 // True when every edit reads back from the part of `text` that a later read parses.
@@ -417,16 +195,26 @@ bool SettingsFile::write(const SettingsBatch& batch) {
 }
 
 std::shared_ptr<const SettingsFile::Parsed> SettingsFile::load() const {
-    FileDescriptor fd(openForReading(m_path));
+    Source source;
+    return openSource(source) ? source.parsed : nullptr;
+}
+
+bool SettingsFile::openSource(Source& source) const {
+    source.fd = FileDescriptor(openForReading(m_path));
+    if (!source.fd.valid()) {
+        return errno == ENOENT;
+    }
     struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return nullptr;
+    if (::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
     }
     const FileStamp stamp = stampOf(st);
     if (!m_cache || m_cache->stamp != stamp) {
-        m_cache = loadFrom(fd.get(), stamp);
+        m_cache = loadFrom(source.fd.get(), stamp);
     }
-    return m_cache;
+    source.parsed = m_cache;
+    source.size = st.st_size;
+    return source.parsed != nullptr;
 }
 
 // Parses at most IniDocument::kMaxParsedBytes; a longer file is cut after its last whole
@@ -455,67 +243,35 @@ bool SettingsFile::replace(const SettingsBatch& batch) {
             return false;
         }
     }
-    const std::string target = resolvedTarget(m_path);
-    const std::string folder = folderOf(target);
-    const std::string fileName = fileNameOf(target);
-    if (!ensureFolder(folder)) {
-        return false;
-    }
-
     // A file we cannot read is never replaced: its contents would be lost.
-    FileDescriptor source(openForReading(target));
-    struct stat st {};
-    std::shared_ptr<const Parsed> parsed;
-    if (source.valid()) {
-        if (::fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            return false;
-        }
-        const FileStamp stamp = stampOf(st);
-        parsed = (m_cache && m_cache->stamp == stamp) ? m_cache : loadFrom(source.get(), stamp);
-        if (!parsed) {
-            return false;
-        }
-    } else if (errno != ENOENT) {
+    Source source;
+    if (!openSource(source)) {
         return false;
     }
-
-    std::string text =
-        parsed ? parsed->document.applied(edits) : IniDocument(std::string()).applied(edits);
-    const bool hasTail = parsed && parsed->parsedBytes < st.st_size;
+    std::string text = source.parsed ? source.parsed->document.applied(edits)
+                                     : IniDocument(std::string()).applied(edits);
+    const bool hasTail = source.parsed && source.parsed->parsedBytes < source.size;
     // Only a file already near the parse limit can push new lines out of reach; such a
     // write is refused rather than reported done and then never read.
     if (text.size() > IniDocument::kMaxParsedBytes && !readableAfterwards(text, edits)) {
         return false;
     }
-
-    removeStaleTemps(folder, fileName);
-    TempFile temp(folder, fileName);
-    if (!temp.valid() || !writeAll(temp.fd(), text)) {
+    if (!ensureFolder(folderOf(m_path))) {
         return false;
     }
-    if (hasTail && !copyRest(source.get(), parsed->parsedBytes, temp.fd())) {
+    const FileWriteResult result = writeFileAtomically(m_path, [&](FileSink& sink) {
+        sink.write(text);
+        if (hasTail) {
+            sink.copyFrom(source.fd.get(), source.parsed->parsedBytes);
+        }
+    });
+    if (!result.saved()) {
         return false;
     }
-    // Root editing a user's file keeps it the user's (chown first: it may clear mode bits).
-    if (source.valid() && ::geteuid() == 0 && ::fchown(temp.fd(), st.st_uid, st.st_gid) != 0) {
-        return false;
-    }
-    const mode_t mode = source.valid() ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-    struct stat written {};
-    if (::fchmod(temp.fd(), mode) != 0 || ::fsync(temp.fd()) != 0 ||
-        ::fstat(temp.fd(), &written) != 0) {
-        return false;
-    }
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) {
-        return false;
-    }
-    temp.commit();
-    syncFolder(folder);
-
     if (!hasTail && text.size() <= IniDocument::kMaxParsedBytes) {
         const auto size = static_cast<off_t>(text.size());
         m_cache = std::make_shared<const Parsed>(
-            Parsed{stampOf(written), IniDocument(std::move(text)), size});
+            Parsed{stampOf(result.written), IniDocument(std::move(text)), size});
     } else {
         m_cache.reset();
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/ini_document.h"
+#include "files/file_descriptor.h"
 
 namespace corvane {
 
@@ -69,8 +70,17 @@ private:
         off_t parsedBytes;  // bytes after this are kept but not read
     };
 
+    // The file that reads and edits start from: open, and parsed unless it is absent.
+    struct Source {
+        FileDescriptor fd;
+        std::shared_ptr<const Parsed> parsed;  // null when there is no file
+        off_t size = 0;
+    };
+
     static FileStamp stampOf(const struct stat& st);
     std::shared_ptr<const Parsed> load() const;
+    // False when the file exists but cannot be read or parsed.
+    bool openSource(Source& source) const;
     std::shared_ptr<const Parsed> loadFrom(int fd, const FileStamp& stamp) const;
     bool replace(const SettingsBatch& batch);
 

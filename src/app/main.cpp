@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("corvane-control"));
     QGuiApplication::setDesktopFileName(QStringLiteral("corvane-control"));
     QApplication::setWindowIcon(corvane::applicationIcon());  // message boxes and dialogs too
-    corvane::SettingsFile settings(corvane::settingsPath());
+    corvane::SettingsFile settings(corvane::settingsLocation());
     corvane::CDlgMain window(
         settings, corvane::DeviceOperations{},
         [](std::vector<corvane::LocalAddress>& list) { return corvane::listLocalAddresses(list); });

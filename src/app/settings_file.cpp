@@ -111,6 +111,9 @@ void SettingsBatch::writeString(std::string_view section, std::string_view key,
 
 SettingsFile::SettingsFile(std::string path) : m_path(std::move(path)) {}
 
+SettingsFile::SettingsFile(SettingsLocation location)
+    : m_path(std::move(location.path)), m_original(std::move(location.original)) {}
+
 SettingsFile::FileStamp SettingsFile::stampOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size,
             std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
@@ -200,9 +203,14 @@ std::shared_ptr<const SettingsFile::Parsed> SettingsFile::load() const {
 }
 
 bool SettingsFile::openSource(Source& source) const {
-    source.fd = FileDescriptor(openForReading(m_path));
+    int fd = openForReading(m_path);
+    if (fd < 0 && errno == ENOENT && !m_original.empty()) {
+        fd = openForReading(m_original);
+    }
+    const int openError = errno;
+    source.fd = FileDescriptor(fd);
     if (!source.fd.valid()) {
-        return errno == ENOENT;
+        return openError == ENOENT;
     }
     struct stat st {};
     if (::fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/ini_document.h"
+#include "app/settings_path.h"
 #include "files/file_descriptor.h"
 
 namespace corvane {
@@ -32,11 +33,20 @@ private:
 
 // Every read looks at the file (no stale values); an unchanged file is parsed once.
 // For use from one thread.
+//
+// With an original (an installed copy's file beside the executable): while the per-user
+// file does not exist, reads come from the original, and the first write creates the
+// per-user file from the original's whole bytes with the edit applied, in one atomic
+// replacement. The original is only ever opened for reading. A per-user file that
+// exists but cannot be read is not taken for absent: reads give the defaults and writes
+// are refused, as for any unreadable settings file.
 class SettingsFile {
 public:
     explicit SettingsFile(std::string path);
+    explicit SettingsFile(SettingsLocation location);
 
     const std::string& path() const { return m_path; }
+    const std::string& original() const { return m_original; }
 
     // The key's value parsed as GetPrivateProfileInt does in base 10; `defaultValue`
     // when the key is absent or empty, or the file cannot be read.
@@ -79,12 +89,14 @@ private:
 
     static FileStamp stampOf(const struct stat& st);
     std::shared_ptr<const Parsed> load() const;
-    // False when the file exists but cannot be read or parsed.
+    // The file at the path, or the original while that does not exist. False when the
+    // file exists but cannot be read or parsed.
     bool openSource(Source& source) const;
     std::shared_ptr<const Parsed> loadFrom(int fd, const FileStamp& stamp) const;
     bool replace(const SettingsBatch& batch);
 
     std::string m_path;
+    std::string m_original;
     mutable std::shared_ptr<const Parsed> m_cache;
 };
 

@@ -101,9 +101,10 @@ std::string settingsFileNameFor(const std::string& executablePath) {
     return name + ".ini";
 }
 
-std::string settingsPathFor(const std::string& executablePath,
-                            const std::function<bool(const std::string& folder)>& isFolderWritable,
-                            const std::map<std::string, std::string>& environment) {
+SettingsLocation settingsLocationFor(
+    const std::string& executablePath,
+    const std::function<bool(const std::string& folder)>& isFolderWritable,
+    const std::map<std::string, std::string>& environment) {
     const std::string fileName = settingsFileNameFor(executablePath);
     const std::size_t slash = executablePath.rfind('/');
     const std::string folder = slash == std::string::npos ? "."
@@ -111,13 +112,15 @@ std::string settingsPathFor(const std::string& executablePath,
                                                           : executablePath.substr(0, slash);
     const std::string beside = (folder == "/" ? "/" : folder + "/") + fileName;
     if (!executablePath.empty() && isFolderWritable(folder)) {
-        return beside;
+        return {beside, {}};
     }
     const std::string config = configHome(environment);
     if (config.empty()) {
-        return beside;
+        return {beside, {}};
     }
-    return config + "/" + std::string(kConfigFolderName) + "/" + fileName;
+    // An executable we cannot name has no file beside it to start from.
+    return {config + "/" + std::string(kConfigFolderName) + "/" + fileName,
+            executablePath.empty() ? std::string() : beside};
 }
 
 bool isFolderWritable(const std::string& folder) {
@@ -129,7 +132,7 @@ bool isFolderWritable(const std::string& folder) {
     return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-std::string settingsPath() {
+SettingsLocation settingsLocation(const std::string& executable) {
     std::map<std::string, std::string> environment;
     for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
         if (const char* value = std::getenv(name)) {
@@ -139,7 +142,11 @@ std::string settingsPath() {
     if (!isAbsolute(environmentValue(environment, "HOME"))) {
         environment["HOME"] = homeFromPasswordDatabase();
     }
-    return settingsPathFor(executablePath(), isFolderWritable, environment);
+    return settingsLocationFor(executable, isFolderWritable, environment);
+}
+
+SettingsLocation settingsLocation() {
+    return settingsLocation(executablePath());
 }
 
 }  // namespace corvane

@@ -2,6 +2,8 @@
 // language, local address, the device list) neither crash nor run away, and an edit of
 // the file keeps its promises: the edited keys read back as written, the keys it did
 // not touch read as before, and a refused edit leaves the file byte for byte as it was.
+// The file is edited in place, or as the original of a per-user copy that the edit
+// makes; an original is never changed.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,9 +97,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                           static_cast<std::uint8_t>(c));
     }
 
-    const std::string path = scratchFolder() + "/corvane-control.ini";
-    writeFile(path, file);
-    corvane::SettingsFile settings(path);
+    // The lowest bit of the value puts the file beside an installed program, whose
+    // per-user copy does not exist yet, instead of editing it in place.
+    const bool asOriginal = (value & 1) != 0;
+    const std::string original = scratchFolder() + "/corvane-control.ini";
+    const std::string copyFolder = scratchFolder() + "/config";
+    std::error_code removeError;
+    std::filesystem::remove_all(copyFolder, removeError);
+    if (removeError) {
+        std::abort();
+    }
+    writeFile(original, file);
+    const corvane::SettingsLocation location =
+        asOriginal ? corvane::SettingsLocation{copyFolder + "/corvane-control.ini", original}
+                   : corvane::SettingsLocation{original, ""};
+    corvane::SettingsFile settings(location);
     const Reads before = readAsTheProgramDoes(settings);
 
     corvane::SettingsBatch batch;
@@ -110,11 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // A fresh reader, so nothing comes from the writer's cache.
-    const corvane::SettingsFile reread(path);
+    const corvane::SettingsFile reread(location);
     const Reads after = readAsTheProgramDoes(reread);
+    if ((asOriginal || !written) && readFile(original) != file) {
+        std::abort();  // the original was written, or a refused edit changed the file
+    }
     if (!written) {
-        if (readFile(path) != file) {
-            std::abort();  // a refused edit changed the file
+        if (asOriginal && std::filesystem::exists(location.path)) {
+            std::abort();  // a refused edit made the per-user copy
         }
         return 0;
     }

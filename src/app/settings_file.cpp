@@ -204,6 +204,8 @@ std::shared_ptr<const SettingsFile::Parsed> SettingsFile::load() const {
 
 bool SettingsFile::openSource(Source& source) const {
     int fd = openForReading(m_path);
+    // The original stands in only for a per-user file that does not exist at all; one
+    // that exists but cannot be read is an unreadable settings file, not a missing one.
     if (fd < 0 && errno == ENOENT && !m_original.empty()) {
         fd = openForReading(m_original);
     }

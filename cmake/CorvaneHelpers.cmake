@@ -2,6 +2,10 @@
 # yet still gives a valid (interface-like) target, so the tree builds while it grows.
 function(corvane_core_library name folder)
   cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPENDS" ${ARGN})
+  # Remembered for corvane_check_core_includes.
+  set_property(GLOBAL APPEND PROPERTY CORVANE_CORE_LIBRARIES ${name})
+  set_property(GLOBAL PROPERTY CORVANE_FOLDER_OF_${name} ${folder})
+  set_property(GLOBAL PROPERTY CORVANE_DEPENDS_OF_${name} ${ARG_DEPENDS})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
   foreach(excluded IN LISTS ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "/${excluded}$")
@@ -28,4 +32,47 @@ function(corvane_gtest name folder)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+endfunction()
+
+# The folders a core library may include from: its own and those of the libraries it
+# depends on, directly or through them.
+function(corvane_allowed_folders name out)
+  get_property(folder GLOBAL PROPERTY CORVANE_FOLDER_OF_${name})
+  get_filename_component(folder_name ${folder} NAME)
+  set(allowed ${folder_name})
+  get_property(depends GLOBAL PROPERTY CORVANE_DEPENDS_OF_${name})
+  foreach(dependency IN LISTS depends)
+    corvane_allowed_folders(${dependency} more)
+    list(APPEND allowed ${more})
+  endforeach()
+  list(REMOVE_DUPLICATES allowed)
+  set(${out} ${allowed} PARENT_SCOPE)
+endfunction()
+
+# A build step that fails when a core source includes a folder its library does not
+# declare (an import that runs upward or sideways), or any Qt header. It reruns whenever
+# a core source changes; the rules come from the corvane_core_library calls.
+function(corvane_check_core_includes)
+  get_property(libraries GLOBAL PROPERTY CORVANE_CORE_LIBRARIES)
+  set(rules "")
+  set(all_sources "")
+  foreach(library IN LISTS libraries)
+    get_property(folder GLOBAL PROPERTY CORVANE_FOLDER_OF_${library})
+    corvane_allowed_folders(${library} allowed)
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h
+                                        ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+    list(APPEND all_sources ${sources})
+    string(APPEND rules "list(APPEND corvane_libraries ${library})\n"
+                        "set(corvane_folder_${library} \"${CMAKE_SOURCE_DIR}/${folder}\")\n"
+                        "set(corvane_allowed_${library} \"${allowed}\")\n")
+  endforeach()
+  set(rules_file ${CMAKE_BINARY_DIR}/core_include_rules.cmake)
+  file(WRITE ${rules_file} "${rules}")
+  set(stamp ${CMAKE_BINARY_DIR}/core_include_rules.checked)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} -DRULES=${rules_file} -DSTAMP=${stamp}
+            -P ${CMAKE_SOURCE_DIR}/cmake/CheckCoreIncludes.cmake
+    DEPENDS ${all_sources} ${rules_file} ${CMAKE_SOURCE_DIR}/cmake/CheckCoreIncludes.cmake
+    COMMENT "Checking the core's includes against its declared dependencies")
+  add_custom_target(corvane_core_includes ALL DEPENDS ${stamp})
 endfunction()

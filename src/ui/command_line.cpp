@@ -12,12 +12,15 @@ constexpr struct {
     const char* name;
     bool takesValue;
 } kToolkitOptions[] = {
-    {"platform", true},     {"platformpluginpath", true}, {"platformtheme", true},
-    {"plugin", true},       {"qwindowgeometry", true},    {"qwindowtitle", true},
-    {"qwindowicon", true},  {"style", true},              {"stylesheet", true},
-    {"display", true},      {"geometry", true},           {"session", true},
-    {"widgetcount", false}, {"reverse", false},           {"nograb", false},
-    {"dograb", false},      {"sync", false},
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowtitle", true},
+    {"qwindowicon", true},     {"style", true},
+    {"stylesheet", true},      {"display", true},
+    {"geometry", true},        {"session", true},
+    {"widgetcount", false},    {"reverse", false},
+    {"nograb", false},         {"dograb", false},
+    {"sync", false},
 };
 
 // Without a QCoreApplication yet, Qt cannot name the program in its usage line.

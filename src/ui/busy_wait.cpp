@@ -1,87 +1,54 @@
 #include "ui/busy_wait.h"
 
 #include <QApplication>
-#include <QEvent>
-#include <QEventLoop>
-#include <QWidget>
-#include <thread>
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace corvane {
-namespace {
 
-bool g_busy = false;
+InputBlocker::InputBlocker() : m_window(std::make_unique<QWindow>()) {
+    m_window->setObjectName(QStringLiteral("inputBlocker"));
+    // A window manager never sees it (override-redirect), it lets every click through,
+    // and it sits off screen: all that is left of it is its place on Qt's modal stack.
+    // It can take the keyboard focus: Qt hands the focus to the modal window when a
+    // blocked one is clicked, and keys typed meanwhile then go to it and are lost.
+    m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                       Qt::WindowTransparentForInput);
+    m_window->setModality(Qt::ApplicationModal);
+    m_window->setGeometry(-64, -64, 1, 1);
+    m_previousFocus = QGuiApplication::focusWindow();
+    m_window->show();
+}
 
-bool isUserInput(QEvent::Type type) {
-    switch (type) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::Wheel:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::ContextMenu:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TabletPress:
-        case QEvent::InputMethod:
-        case QEvent::Drop:
-            return true;
-        default:
-            return false;
+InputBlocker::~InputBlocker() {
+    m_window->hide();
+    // If the blocker took the focus, it goes back to the window that had it; nobody
+    // else would give it back, and without it the window takes no keys or shortcuts.
+    if (m_previousFocus && m_previousFocus->isVisible() &&
+        QGuiApplication::focusWindow() != m_previousFocus) {
+        m_previousFocus->requestActivate();
     }
 }
 
-class InputBlocker : public QObject {
-public:
-    explicit InputBlocker(QWidget* allowed) : m_allowed(allowed) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        QWidget* widget = watched->isWidgetType() ? static_cast<QWidget*>(watched) : nullptr;
-        if (widget != nullptr && m_allowed != nullptr &&
-            (widget == m_allowed || m_allowed->isAncestorOf(widget))) {
-            return false;
-        }
-        if (event->type() == QEvent::Close && widget != nullptr && widget->isWindow()) {
-            // A window closed mid-command would lose the command's result.
-            event->ignore();
-            return true;
-        }
-        return isUserInput(event->type());
-    }
-
-private:
-    QWidget* m_allowed;
-};
-
-}  // namespace
-
-bool isBusy() {
-    return g_busy;
-}
-
-void runBusy(const std::function<void()>& operation, QWidget* inputAllowed) {
+void runBusy(QObject* context, std::function<void()> work, std::function<void()> done) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    InputBlocker blocker(inputAllowed);
-    qApp->installEventFilter(&blocker);
-    const bool wasBusy = g_busy;
-    g_busy = true;
-
-    QEventLoop loop;
-    std::thread worker([&operation, &loop] {
-        operation();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-
-    g_busy = wasBusy;
-    qApp->removeEventFilter(&blocker);
-    QApplication::restoreOverrideCursor();
+    auto blocker = std::make_shared<InputBlocker>();
+    auto* watcher = new QFutureWatcher<void>;
+    const QPointer<QObject> alive(context);
+    // Connected without a context object: the cursor and the blocker must go away even
+    // when `context` has gone first.
+    QObject::connect(watcher, &QFutureWatcher<void>::finished,
+                     [watcher, blocker, alive, done = std::move(done)]() mutable {
+                         watcher->deleteLater();
+                         blocker.reset();
+                         QApplication::restoreOverrideCursor();
+                         if (alive) {
+                             done();
+                         }
+                     });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
 }
 
 }  // namespace corvane

@@ -27,10 +27,15 @@ CheckAllProgress::CheckAllProgress(QWidget* parent)
     layout->addWidget(m_label);
     layout->addLayout(buttons);
 
-    connect(m_cancelButton, &QPushButton::clicked, this, [this] {
+    connect(m_cancelButton, &QPushButton::clicked, this, &CheckAllProgress::cancel);
+}
+
+void CheckAllProgress::cancel() {
+    if (!m_cancelled) {
         m_cancelled = true;
         m_cancelButton->setEnabled(false);
-    });
+        emit cancelRequested();
+    }
 }
 
 void CheckAllProgress::setProgress(int current, int total) {
@@ -40,7 +45,7 @@ void CheckAllProgress::setProgress(int current, int total) {
 
 void CheckAllProgress::closeEvent(QCloseEvent* event) {
     // Closing the progress window means the same as Cancel.
-    m_cancelled = true;
+    cancel();
     event->ignore();
 }
 

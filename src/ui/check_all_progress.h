@@ -18,6 +18,13 @@ public:
     bool cancelled() const { return m_cancelled; }
     QPushButton* cancelButton() const { return m_cancelButton; }
 
+signals:
+    // Cancel pressed, or the window closed: no further module is checked.
+    void cancelRequested();
+
+private slots:
+    void cancel();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -5,10 +5,13 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
+#include <memory>
 
 #include "app/string_tables.h"
 #include "devices/device_list_storage.h"
@@ -49,6 +52,7 @@ enum TextId : int {
 };
 
 constexpr char kMainTitle[] = "Corvane Control";
+constexpr int kCheckAllProgressDelayMs = 1000;
 constexpr int kColumnWidths[] = {40, 128, 128, 128, 128};
 
 struct ControlPlacement {
@@ -145,7 +149,6 @@ void CDlgMain::createControls() {
     for (int column = 0; column < 5; ++column) {
         m_table->setColumnWidth(column, kColumnWidths[column]);
     }
-    m_table->viewport()->installEventFilter(this);
     connect(m_table, &QTreeWidget::itemSelectionChanged, this, &CDlgMain::updateCommands);
 
     m_localAddressList = new QComboBox(this);
@@ -323,57 +326,100 @@ QWidget* CDlgMain::control(int id) const {
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-bool CDlgMain::checkRow(int row, bool reportSilence) {
-    DeviceRecord& record = m_devices[static_cast<std::size_t>(row)];
+void CDlgMain::runBusy(std::function<void()> work, std::function<void()> done) {
+    m_busy = true;
+    corvane::runBusy(this, std::move(work), [this, done = std::move(done)] {
+        m_busy = false;
+        done();
+    });
+}
+
+void CDlgMain::checkRow(int row, bool reportSilence, std::function<void(bool answered)> then) {
+    struct Reading {
+        bool answered = false;
+        StreamSettings reported{};
+    };
+    auto reading = std::make_shared<Reading>();
     const LocalAddress local = selectedLocalAddress();
-    const std::uint32_t deviceIp = record.ipAddress;
-    StreamSettings reported{};
-    bool answered = false;
-    runBusy([&] { answered = m_operations.getStreamSettings(local, deviceIp, reported); });
-    applyStatusRead(record, answered, reported);
-    if (!answered && reportSilence) {
-        showMessage(this, kTextNotResponding, MessageStyle::error);
-    }
-    return answered;
+    const std::uint32_t deviceIp = m_devices[static_cast<std::size_t>(row)].ipAddress;
+    const auto getStreamSettings = m_operations.getStreamSettings;
+    runBusy([=] { reading->answered = getStreamSettings(local, deviceIp, reading->reported); },
+            [this, row, reportSilence, reading, then = std::move(then)] {
+                applyStatusRead(m_devices[static_cast<std::size_t>(row)], reading->answered,
+                                reading->reported);
+                if (!reading->answered && reportSilence) {
+                    showMessage(this, kTextNotResponding, MessageStyle::error);
+                }
+                if (then) {
+                    then(reading->answered);
+                }
+            });
 }
 
 void CDlgMain::checkSelected() {
     const int row = selectedRow();
-    if (row < 0 || m_selectedLocalIndex < 0) {
+    if (row < 0 || m_selectedLocalIndex < 0 || m_busy) {
         return;
     }
-    checkRow(row, true);
-    refreshView(row);
+    checkRow(row, true, [this, row](bool) { refreshView(row); });
 }
 
 void CDlgMain::checkAll() {
-    if (m_selectedLocalIndex < 0) {
+    if (m_selectedLocalIndex < 0 || m_devices.empty() || m_busy) {
         return;
     }
-    CheckAllProgress progress(this);
-    QTimer showProgress;
-    showProgress.setSingleShot(true);
-    connect(&showProgress, &QTimer::timeout, &progress, &QWidget::show);
-    showProgress.start(1000);
+    struct Run {
+        std::atomic<bool> cancelled{false};
+        std::vector<std::uint32_t> targets;
+    };
+    auto run = std::make_shared<Run>();
+    for (const DeviceRecord& record : m_devices) {
+        run->targets.push_back(record.ipAddress);
+    }
+    // The progress window appears after a second; it is modal above the blocked main
+    // window, so its Cancel button is the one control that takes input meanwhile.
+    auto* progress = new CheckAllProgress(this);
+    progress->setWindowModality(Qt::ApplicationModal);
+    connect(progress, &CheckAllProgress::cancelRequested, this, [run] { run->cancelled = true; });
+    auto* showProgress = new QTimer(progress);
+    showProgress->setSingleShot(true);
+    connect(showProgress, &QTimer::timeout, progress, &QWidget::show);
+    showProgress->start(kCheckAllProgressDelayMs);
+    progress->setProgress(1, static_cast<int>(run->targets.size()));
 
     const LocalAddress local = selectedLocalAddress();
-    const int total = static_cast<int>(m_devices.size());
-    for (int row = 0; row < total && !progress.cancelled(); ++row) {
-        progress.setProgress(row + 1, total);
-        DeviceRecord& record = m_devices[static_cast<std::size_t>(row)];
-        const std::uint32_t deviceIp = record.ipAddress;
-        StreamSettings reported{};
-        bool answered = false;
-        runBusy([&] { answered = m_operations.getStreamSettings(local, deviceIp, reported); },
-                &progress);
-        applyStatusRead(record, answered, reported);
-    }
-    refreshView(-1);
+    const auto getStreamSettings = m_operations.getStreamSettings;
+    const QPointer<CDlgMain> window(this);
+    const QPointer<CheckAllProgress> shownProgress(progress);
+    runBusy(
+        [=] {
+            const int total = static_cast<int>(run->targets.size());
+            for (int row = 0; row < total && !run->cancelled; ++row) {
+                StreamSettings reported{};
+                const bool answered =
+                    getStreamSettings(local, run->targets[static_cast<std::size_t>(row)], reported);
+                // Applied on the window's thread, in order, before the command's end.
+                QMetaObject::invokeMethod(
+                    window,
+                    [window, shownProgress, row, total, answered, reported] {
+                        applyStatusRead(window->m_devices[static_cast<std::size_t>(row)], answered,
+                                        reported);
+                        if (shownProgress && row + 1 < total) {
+                            shownProgress->setProgress(row + 2, total);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            }
+        },
+        [this, progress] {
+            delete progress;
+            refreshView(-1);
+        });
 }
 
 void CDlgMain::removeSelected() {
     const int row = selectedRow();
-    if (row < 0) {
+    if (row < 0 || m_busy) {
         return;
     }
     const std::string address = formatIpAddress(m_devices[static_cast<std::size_t>(row)].ipAddress);
@@ -388,19 +434,19 @@ void CDlgMain::removeSelected() {
 }
 
 void CDlgMain::addDevice() {
-    if (m_addCommand && m_selectedLocalIndex >= 0 && m_devices.size() < MAX_DEVICES) {
+    if (m_addCommand && !m_busy && m_selectedLocalIndex >= 0 && m_devices.size() < MAX_DEVICES) {
         m_addCommand(*this);
     }
 }
 
 void CDlgMain::ipOutput() {
-    if (m_ipOutputCommand && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
+    if (m_ipOutputCommand && !m_busy && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
         m_ipOutputCommand(*this);
     }
 }
 
 void CDlgMain::passport() {
-    if (m_passportCommand && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
+    if (m_passportCommand && !m_busy && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
         m_passportCommand(*this);
     }
 }
@@ -423,6 +469,8 @@ void CDlgMain::onLocalAddressChanged(int index) {
 }
 
 bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
+    // An application filter sees each event once per receiver: the viewport's double
+    // click arrives here exactly once.
     if (event->type() == QEvent::MouseButtonDblClick && watched == m_table->viewport()) {
         if (m_selectedLocalIndex != -1) {
             // Let the table select the row under the pointer first.
@@ -493,7 +541,7 @@ void CDlgMain::resizeEvent(QResizeEvent* event) {
 }
 
 void CDlgMain::closeEvent(QCloseEvent* event) {
-    if (isBusy()) {
+    if (m_busy) {
         event->ignore();
         return;
     }

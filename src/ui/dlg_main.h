@@ -47,8 +47,16 @@ public:
     void ipOutput();
     void passport();
 
-    // Checks one row: a fresh status read; a silent module shows text 10102 when asked.
-    bool checkRow(int row, bool reportSilence);
+    // Checks one row: a fresh status read on a worker thread, applied to the record;
+    // a silent module shows text 10102 when asked. `then` runs afterwards with whether
+    // the module answered.
+    void checkRow(int row, bool reportSilence, std::function<void(bool answered)> then = {});
+
+    // Runs a command's network operation on a worker thread under the wait cursor, with
+    // input blocked, then `done` from the event loop (see busy_wait.h). While it runs the
+    // window starts no other command and cannot be closed.
+    void runBusy(std::function<void()> work, std::function<void()> done);
+    bool isBusy() const { return m_busy; }
 
     int selectedRow() const;
     int selectedLocalIndex() const { return m_selectedLocalIndex; }
@@ -98,6 +106,8 @@ private:
     QComboBox* m_localAddressList = nullptr;
     std::map<int, QWidget*> m_controls;  // by control id
     QSize m_lastClientSize;              // invalid until the first size event
+
+    bool m_busy = false;
 
     const QEvent* m_lastKeyEvent = nullptr;  // only compared, never dereferenced
     QPointer<QWidget> m_lastKeyReceiver;

@@ -34,7 +34,16 @@ void runAddCommand(CDlgMain& window) {
     saveDeviceList(window.settings(), window.devices());
     const int row = static_cast<int>(window.devices().size()) - 1;
     window.refreshView(row);
-    window.checkRow(row, true);
+    window.checkRow(row, true, [&window, row](bool) { window.refreshView(row); });
+}
+
+void runIpOutputDialog(CDlgMain& window, int row) {
+    DeviceRecord& record = window.devices()[static_cast<std::size_t>(row)];
+    CDlgIpOut dialog(&window, window.operations());
+    loadDialogFromRecord(dialog, record, window.selectedLocalAddress());
+    dialog.exec();
+    storeDialogIntoRecord(dialog, record);
+    saveDeviceList(window.settings(), window.devices());
     window.refreshView(row);
 }
 
@@ -44,18 +53,12 @@ void runIpOutputCommand(CDlgMain& window) {
         return;
     }
     // A fresh status read first, exactly as Check does.
-    const bool answered = window.checkRow(row, true);
-    window.refreshView(row);
-    if (!answered) {
-        return;
-    }
-    DeviceRecord& record = window.devices()[static_cast<std::size_t>(row)];
-    CDlgIpOut dialog(&window, window.operations());
-    loadDialogFromRecord(dialog, record, window.selectedLocalAddress());
-    dialog.exec();
-    storeDialogIntoRecord(dialog, record);
-    saveDeviceList(window.settings(), window.devices());
-    window.refreshView(row);
+    window.checkRow(row, true, [&window, row](bool answered) {
+        window.refreshView(row);
+        if (answered) {
+            runIpOutputDialog(window, row);
+        }
+    });
 }
 
 }  // namespace

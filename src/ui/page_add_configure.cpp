@@ -1,6 +1,7 @@
 #include "ui/page_add_configure.h"
 
 #include <QLabel>
+#include <memory>
 
 #include "app/string_tables.h"
 #include "ui/add_device_wizard.h"
@@ -8,6 +9,7 @@
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
 #include "ui/ip_field_form.h"
+#include "ui/message_box.h"
 #include "ui/wizard_page_text.h"
 
 namespace corvane {
@@ -17,6 +19,7 @@ constexpr int kIntroText = 1109;
 constexpr int kIpAddressLabel = 1110;
 constexpr int kNetworkMaskLabel = 1111;
 constexpr int kDefaultGatewayLabel = 1112;
+constexpr int kSendFailedText = 10201;
 
 bool allPartsFilled(const CIpAddressEdit* field) {
     return field->filledParts() == CIpAddressEdit::kParts;
@@ -76,9 +79,14 @@ int CPageAddConfigure::nextId() const {
 }
 
 bool CPageAddConfigure::validatePage() {
+    if (m_sent) {
+        m_sent = false;
+        m_sheet.deviceAdded = true;
+        return true;
+    }
     // Incomplete fields are refused without a message; a mask or gateway of 0.0.0.0 is
     // a legitimate setting, an address of 0.0.0.0 is not.
-    if (!allPartsFilled(m_ipAddress) || !allPartsFilled(m_networkMask) ||
+    if (m_sending || !allPartsFilled(m_ipAddress) || !allPartsFilled(m_networkMask) ||
         !allPartsFilled(m_defaultGateway) || m_ipAddress->address() == 0) {
         return false;
     }
@@ -88,22 +96,39 @@ bool CPageAddConfigure::validatePage() {
     if (!m_sheet.acceptNewDeviceAddress(ip)) {
         return false;
     }
-
-    DeviceHello& candidate = m_sheet.candidate;
-    if (ip != candidate.ipAddress || mask != candidate.networkMask ||
-        gateway != candidate.defaultGateway) {
-        candidate.ipAddress = ip;
-        candidate.networkMask = mask;
-        candidate.defaultGateway = gateway;
-        // The module does not confirm new settings; whatever the send reports, the device
-        // is added and later status checks tell whether it took them.
-        const auto setNetworkSettings = m_sheet.operations().setNetworkSettings;
-        const LocalAddress adapter = m_sheet.localAdapter;
-        const MacAddress mac = candidate.mac;
-        runBusy([&] { setNetworkSettings(adapter, mac, ip, mask, gateway); });
+    const DeviceHello& candidate = m_sheet.candidate;
+    if (ip == candidate.ipAddress && mask == candidate.networkMask &&
+        gateway == candidate.defaultGateway) {
+        m_sheet.deviceAdded = true;
+        return true;
     }
-    m_sheet.deviceAdded = true;
-    return true;
+    sendSettings(ip, mask, gateway);
+    return false;
+}
+
+void CPageAddConfigure::sendSettings(std::uint32_t ip, std::uint32_t mask, std::uint32_t gateway) {
+    auto sent = std::make_shared<bool>(false);
+    const auto setNetworkSettings = m_sheet.operations().setNetworkSettings;
+    const LocalAddress adapter = m_sheet.localAdapter;
+    const MacAddress mac = m_sheet.candidate.mac;
+    m_sending = true;
+    runBusy(
+        this, [=] { *sent = setNetworkSettings(adapter, mac, ip, mask, gateway); },
+        [this, sent, ip, mask, gateway] {
+            m_sending = false;
+            if (!*sent) {
+                // Nothing went out; the candidate keeps its settings, so Next tries again.
+                showMessage(&m_sheet, kSendFailedText, MessageStyle::error);
+                return;
+            }
+            // The module does not confirm new settings; the device is added and later
+            // status checks tell whether it took them.
+            m_sheet.candidate.ipAddress = ip;
+            m_sheet.candidate.networkMask = mask;
+            m_sheet.candidate.defaultGateway = gateway;
+            m_sent = true;
+            m_sheet.next();
+        });
 }
 
 }  // namespace corvane

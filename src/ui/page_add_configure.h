@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWizardPage>
+#include <cstdint>
 
 class QLabel;
 
@@ -22,16 +23,24 @@ public:
     void activate();
 
     int nextId() const override;
+    // Accepts the page at once when the settings are unchanged. Otherwise it refuses
+    // for now and sends them on a worker thread; once they went out, the wizard is moved
+    // on, and when nothing could be sent at all, text 10201 says so and the page stays.
     bool validatePage() override;
+
+    bool sending() const { return m_sending; }
 
 private:
     void createControls();
+    void sendSettings(std::uint32_t ip, std::uint32_t mask, std::uint32_t gateway);
 
     CAddDeviceWizard& m_sheet;
     QLabel* m_intro = nullptr;
     CIpAddressEdit* m_ipAddress = nullptr;
     CIpAddressEdit* m_networkMask = nullptr;
     CIpAddressEdit* m_defaultGateway = nullptr;
+    bool m_sending = false;
+    bool m_sent = false;  // the settings went out: the next validation accepts
 };
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <memory>
 
 #include "app/string_tables.h"
 #include "reports/address_formats.h"
@@ -126,22 +127,32 @@ void CPageAddList::onStartTimer() {
 }
 
 void CPageAddList::search() {
-    std::vector<DeviceHello> result;
-    bool succeeded = false;
+    if (m_searching) {
+        return;
+    }
+    struct Result {
+        bool succeeded = false;
+        std::vector<DeviceHello> found;
+    };
+    auto result = std::make_shared<Result>();
     const auto searchDevices = m_sheet.operations().searchDevices;
     const LocalAddress adapter = m_sheet.localAdapter;
     const std::uint16_t searchClass = m_sheet.searchClass;
-    runBusy([&] { succeeded = searchDevices(adapter, searchClass, result); });
-
-    filterAndSortFound(result, m_sheet.listedMacs);
-    m_found = std::move(result);
-    fillList();
-    m_selectedRow = -1;
-    applyButtonRule();
-    // What was collected before the failure stays listed.
-    if (!succeeded) {
-        showMessage(&m_sheet, kSearchFailedText, MessageStyle::error);
-    }
+    m_searching = true;
+    runBusy(
+        this, [=] { result->succeeded = searchDevices(adapter, searchClass, result->found); },
+        [this, result] {
+            m_searching = false;
+            filterAndSortFound(result->found, m_sheet.listedMacs);
+            m_found = std::move(result->found);
+            fillList();
+            m_selectedRow = -1;
+            applyButtonRule();
+            // What was collected before the failure stays listed.
+            if (!result->succeeded) {
+                showMessage(&m_sheet, kSearchFailedText, MessageStyle::error);
+            }
+        });
 }
 
 void CPageAddList::fillList() {

@@ -35,8 +35,10 @@ public:
 
     // The wizard calls this each time the page becomes the current one.
     void activate();
-    // Searches the segment and refills the list (also the Refresh button).
+    // Searches the segment on a worker thread and then refills the list (also the
+    // Refresh button).
     void search();
+    bool searching() const { return m_searching; }
 
     int nextId() const override;
     bool validatePage() override;
@@ -60,6 +62,7 @@ private:
     int m_selectedRow = -1;
     bool m_enterDirectly = false;
     bool m_searchedOnce = false;
+    bool m_searching = false;
     QTimer* m_startTimer = nullptr;
 
     QLabel* m_intro = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/passport_command.h"
 
 #include <QDir>
+#include <memory>
 
 #include "app/string_tables.h"
 #include "reports/passport_file.h"
@@ -59,20 +60,27 @@ void runPassportCommand(CDlgMain& window) {
     if (row < 0) {
         return;
     }
+    struct Reading {
+        bool answered = false;
+        PassportData data{};
+    };
+    auto reading = std::make_shared<Reading>();
     const LocalAddress local = window.selectedLocalAddress();
     const std::uint32_t deviceIp = window.devices()[static_cast<std::size_t>(row)].ipAddress;
-    PassportData data{};
-    bool answered = false;
-    runBusy([&] { answered = window.operations().getPassportData(local, deviceIp, data); });
-    if (!answered) {
-        showMessage(&window, kTextNotResponding, MessageStyle::error);
-        return;
-    }
-    const QString filter = QString::fromStdString(loadText(kTextFileFilter));
-    if (writePassportFile(&window, deviceIp, data, filter, currentLocalTime()) ==
-        PassportWriteOutcome::couldNotCreate) {
-        showMessage(&window, kTextFileSaveFailed, MessageStyle::error);
-    }
+    const auto getPassportData = window.operations().getPassportData;
+    window.runBusy(
+        [=] { reading->answered = getPassportData(local, deviceIp, reading->data); },
+        [&window, deviceIp, reading] {
+            if (!reading->answered) {
+                showMessage(&window, kTextNotResponding, MessageStyle::error);
+                return;
+            }
+            const QString filter = QString::fromStdString(loadText(kTextFileFilter));
+            if (writePassportFile(&window, deviceIp, reading->data, filter, currentLocalTime()) ==
+                PassportWriteOutcome::couldNotCreate) {
+                showMessage(&window, kTextFileSaveFailed, MessageStyle::error);
+            }
+        });
 }
 
 }  // namespace corvane

@@ -157,8 +157,32 @@ cv_geometry() {
 }
 
 # ---- input --------------------------------------------------------------------------
+# At a person's pace: a mouse button is held about 100 ms and a key about 40 ms. An
+# instant synthetic click would hide faults in how the program takes its input (a
+# command started by a press whose release comes during the command's wait).
+readonly CV_HOLD_MOUSE=0.1
+readonly CV_HOLD_KEY=0.04
+
+# cv_click WINDOW X Y
 cv_click() {
-    xdotool mousemove --window "$1" "$2" "$3" click 1
+    xdotool mousemove --window "$1" "$2" "$3" mousedown 1 sleep "$CV_HOLD_MOUSE" mouseup 1
+    sleep 0.05
+}
+
+# cv_double_click WINDOW X Y: two clicks at a person's speed, each held 120 ms.
+cv_double_click() {
+    xdotool mousemove --window "$1" "$2" "$3" mousedown 1 sleep 0.12 mouseup 1 sleep 0.12 \
+        mousedown 1 sleep 0.12 mouseup 1
+}
+
+# cv_press_keys KEY...: each key (or chord, "ctrl+a") held down about 40 ms, to whatever
+# window has the keyboard focus.
+cv_press_keys() {
+    local key
+    for key in "$@"; do
+        xdotool keydown --clearmodifiers "$key" sleep "$CV_HOLD_KEY" keyup "$key"
+        sleep "$CV_HOLD_KEY"
+    done
 }
 
 cv_focus() {
@@ -170,12 +194,14 @@ cv_keys() {
     local window="$1"
     shift
     cv_focus "$window"
-    xdotool key --clearmodifiers --delay 40 "$@"
+    cv_press_keys "$@"
 }
 
+# cv_type WINDOW TEXT: typed as a person types; xdotool holds each key for a quarter of
+# the delay and waits as long after it (measured with xev), so 160 gives 40 ms.
 cv_type() {
     cv_focus "$1"
-    xdotool type --clearmodifiers --delay 40 "$2"
+    xdotool type --clearmodifiers --delay 160 "$2"
 }
 
 # ---- pictures -----------------------------------------------------------------------
@@ -299,8 +325,9 @@ cv_main_row_centres() {
             }'
 }
 
-# cv_main_select_row N|last: clicks a row of the device table (0 is the first).
-cv_main_select_row() {
+# cv_main_row_point N|last: prints "X Y" of a row of the device table (0 is the first),
+# in its "IP" column, which is never empty whatever the row holds.
+cv_main_row_point() {
     local centres y
     centres="$(cv_main_row_centres)"
     if [ "$1" = last ]; then
@@ -309,18 +336,25 @@ cv_main_select_row() {
         y="$(sed -n "$(( $1 + 1 ))p" <<<"$centres")"
     fi
     [ -n "$y" ] || cv_fail "the device table has no row $1"
-    # The "IP" column: never empty, whatever the row holds.
-    cv_click "$CV_MAIN" "$(( $(cv_x 8) + 40 + 128 + 40 ))" "$y"
+    echo "$(( $(cv_x 8) + 40 + 128 + 40 )) $y"
+}
+
+# cv_main_select_row N|last: clicks a row of the device table (0 is the first).
+cv_main_select_row() {
+    local point
+    point="$(cv_main_row_point "$1")" || exit 1
+    # shellcheck disable=SC2086
+    cv_click "$CV_MAIN" $point
 }
 
 # cv_main_pick_entry CONTROL INDEX: opens a drop-down list and picks an entry.
 cv_main_pick_entry() {
     cv_main_click "$1"
     sleep 0.3   # the list pops up in a window of its own
-    xdotool key --clearmodifiers Home
+    cv_press_keys Home
     local i
-    for i in $(seq 1 "$2"); do xdotool key --clearmodifiers Down; done
-    xdotool key --clearmodifiers Return
+    for i in $(seq 1 "$2"); do cv_press_keys Down; done
+    cv_press_keys Return
 }
 
 # The state icons of the rows, top to bottom, as words: green (output running),

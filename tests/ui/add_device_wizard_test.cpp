@@ -18,7 +18,9 @@
 #include "ui/ip_field_form.h"
 #include "ui/language.h"
 #include "ui/message_box.h"
+#include "ui/page_add_configure.h"
 #include "ui/page_add_list.h"
+#include "ui/window_input.h"
 
 using namespace corvane;
 
@@ -37,12 +39,13 @@ struct SentSettings {
     std::uint32_t gateway;
 };
 
-// Stands in for the segment. The operations run on runBusy's worker thread; runBusy joins
-// that thread before the test looks at anything, the mutex only keeps the records tidy.
+// Stands in for the segment. The operations run on a worker thread; the tests look only
+// once the wizard is idle again, the mutex keeps the records tidy.
 struct FakeNetwork {
     std::mutex mutex;
     std::vector<DeviceHello> modules;
     bool searchSucceeds = true;
+    bool sendSucceeds = true;  // false: not one datagram could be sent
     int searches = 0;
     LocalAddress searchAdapter{};
     std::uint16_t searchClass = 0;
@@ -68,7 +71,7 @@ struct FakeNetwork {
                                         std::uint32_t gateway) {
             std::lock_guard lock(self->mutex);
             self->sent.push_back({adapter, mac, ip, mask, gateway});
-            return true;
+            return self->sendSucceeds;
         };
         return ops;
     }
@@ -103,15 +106,16 @@ void dropSizeHintNoise(QtMsgType type, const QMessageLogContext& context, const 
     g_testlibHandler(type, context, text);
 }
 
-void postClick(QWidget* target) {
-    const QPointF at(target->width() / 2.0, target->height() / 2.0);
-    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QCoreApplication::postEvent(
-            target,
-            new QMouseEvent(type, at, target->mapToGlobal(at), Qt::LeftButton,
-                            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                            Qt::NoModifier));
-    }
+// A click that the window system delivers while the caller's thread goes on (the
+// search's worker thread): press and release reach the wizard during the search.
+void clickFromAnotherThread(QWidget* target) {
+    QMetaObject::invokeMethod(
+        target,
+        [target] {
+            testing::sendMouse(target, testing::centreOf(target), QEvent::MouseButtonPress);
+            testing::sendMouse(target, testing::centreOf(target), QEvent::MouseButtonRelease);
+        },
+        Qt::QueuedConnection);
 }
 
 const LocalAddress kAdapter{ip("192.168.0.2"), ip("255.255.255.0"), 0};
@@ -140,10 +144,19 @@ struct Harness {
         return network->sent;
     }
 
-    // Shows the wizard and waits for the automatic first search.
+    // Shows the wizard and waits for the automatic first search to be shown.
     bool start() {
         wizard->show();
-        return QTest::qWaitFor([this] { return searches() == 1; }, 2000);
+        return QTest::qWaitFor([this] { return searches() == 1; }, 2000) && idle();
+    }
+    // No search and no settings send under way.
+    bool idle() {
+        return QTest::qWaitFor(
+            [this] {
+                return !wizard->listPage()->searching() &&
+                       (wizard->configurePage() == nullptr || !wizard->configurePage()->sending());
+            },
+            2000);
     }
 
     QTreeWidget* list() const { return wizard->findChild<QTreeWidget*>("deviceList"); }
@@ -157,6 +170,11 @@ struct Harness {
 
     void click(QWizard::WizardButton which) {
         QTest::mouseClick(wizard->button(which), Qt::LeftButton);
+        QVERIFY(idle());
+    }
+    void clickRefresh() {
+        QTest::mouseClick(refresh(), Qt::LeftButton);
+        QVERIFY(idle());
     }
     void clickRow(int row) {
         QTreeWidget* view = list();
@@ -303,7 +321,7 @@ private slots:
         // The page stays usable: Refresh searches again and the rows can be picked.
         h.network->searchSucceeds = true;
         h.network->modules = threeModules();
-        QTest::mouseClick(h.refresh(), Qt::LeftButton);
+        h.clickRefresh();
         QCOMPARE(h.searches(), 2);
         QCOMPARE(h.list()->topLevelItemCount(), 3);
         QCOMPARE(messageCount(), expectError ? 1 : 0);
@@ -326,24 +344,29 @@ private slots:
         QCOMPARE(h.buttonStates(), QStringLiteral("01-1"));
 
         // Refresh searches again and starts with no row selected.
-        QTest::mouseClick(h.refresh(), Qt::LeftButton);
+        h.clickRefresh();
         QCOMPARE(h.searches(), 2);
         QCOMPARE(h.wizard->listPage()->selectedRow(), -1);
         QCOMPARE(h.buttonStates(), QStringLiteral("00-1"));
     }
 
-    // Clicks that arrive while a search runs are discarded, not queued for afterwards.
+    // Clicks that arrive while a search runs are discarded, not queued for afterwards,
+    // and leave nothing half-pressed behind.
     void inputDuringSearchIsDiscarded() {
         Harness h(threeModules());
         QWidget* cancel = h.wizard->button(QWizard::CancelButton);
-        h.network->duringSearch = [cancel] { postClick(cancel); };
+        h.network->duringSearch = [cancel] {
+            clickFromAnotherThread(cancel);
+            QThread::msleep(200);  // the click is delivered while the search still runs
+        };
         QVERIFY(h.start());
         QTest::qWait(50);
         QVERIFY(h.wizard->isVisible());
         QCOMPARE(h.rows().size(), 3);
+        QVERIFY(!static_cast<QAbstractButton*>(cancel)->isDown());
 
         h.network->duringSearch = nullptr;
-        postClick(cancel);  // the same click outside a search does cancel
+        testing::personClick(cancel);  // the same click outside a search does cancel
         QTRY_VERIFY(!h.wizard->isVisible());
     }
 
@@ -592,37 +615,44 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("finishes");
         QTest::addColumn<bool>("sends");
+        QTest::addColumn<bool>("sendFails");
 
         // The module from the search: 192.168.0.31 / 255.255.255.0 / 192.168.0.1.
         const QString invalid = QStringLiteral("Invalid IP address!");
         const QString used = QStringLiteral("Selected IP address is already used!");
         QTest::newRow("unchanged") << "192.168.0.31"
                                    << "255.255.255.0"
-                                   << "192.168.0.1" << QString() << true << false;
+                                   << "192.168.0.1" << QString() << true << false << false;
         QTest::newRow("gateway only") << "192.168.0.31"
                                       << "255.255.255.0"
-                                      << "192.168.0.254" << QString() << true << true;
+                                      << "192.168.0.254" << QString() << true << true << false;
         QTest::newRow("all three") << "10.0.0.5"
                                    << "255.0.0.0"
-                                   << "10.0.0.1" << QString() << true << true;
+                                   << "10.0.0.1" << QString() << true << true << false;
         QTest::newRow("zero mask and gateway") << "192.168.0.31"
                                                << "0.0.0.0"
-                                               << "0.0.0.0" << QString() << true << true;
+                                               << "0.0.0.0" << QString() << true << true << false;
         QTest::newRow("invalid address") << "192.168.0.255"
                                          << "255.255.255.0"
-                                         << "192.168.0.1" << invalid << false << false;
+                                         << "192.168.0.1" << invalid << false << false << false;
         QTest::newRow("listed address") << "192.168.0.20"
                                         << "255.255.255.0"
-                                        << "192.168.0.1" << used << false << false;
+                                        << "192.168.0.1" << used << false << false << false;
         QTest::newRow("zero address") << "0.0.0.0"
                                       << "255.255.255.0"
-                                      << "192.168.0.1" << QString() << false << false;
+                                      << "192.168.0.1" << QString() << false << false << false;
         QTest::newRow("incomplete mask") << "192.168.0.31"
                                          << "255.255.255"
-                                         << "192.168.0.1" << QString() << false << false;
+                                         << "192.168.0.1" << QString() << false << false << false;
+        // Not one datagram could be sent: the operator is told and stays on the page.
+        QTest::newRow("nothing sent")
+            << "10.0.0.5"
+            << "255.0.0.0"
+            << "10.0.0.1" << QStringLiteral("Error sending command to device!") << false << true
+            << true;
         QTest::newRow("blank gateway") << "192.168.0.31"
                                        << "255.255.255.0"
-                                       << "" << QString() << false << false;
+                                       << "" << QString() << false << false << false;
     }
     void configurePage() {
         QFETCH(QString, newIp);
@@ -631,8 +661,10 @@ private slots:
         QFETCH(QString, message);
         QFETCH(bool, finishes);
         QFETCH(bool, sends);
+        QFETCH(bool, sendFails);
 
         Harness h(threeModules());
+        h.network->sendSucceeds = !sendFails;
         QVERIFY(h.start());
         h.clickRow(1);  // 0A:00:00:00:00:02, 192.168.0.31
         h.click(QWizard::NextButton);
@@ -675,6 +707,7 @@ private slots:
                      ip(gateway.toLatin1().constData()));
         } else {
             QCOMPARE(packed(h.wizard->candidate.ipAddress), ip("192.168.0.31"));
+            QCOMPARE(packed(h.wizard->candidate.defaultGateway), ip("192.168.0.1"));
         }
     }
 

@@ -124,6 +124,11 @@ private:
     static QPushButton* button(CDlgMain& window, int id) {
         return static_cast<QPushButton*>(window.control(id));
     }
+    // Presses a command button and waits for the command to end.
+    static void press(CDlgMain& window, int id) {
+        QTest::mouseClick(button(window, id), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 10000);
+    }
 
 private slots:
     void init() {
@@ -214,7 +219,7 @@ private slots:
         QCOMPARE(icon(*window, 0), static_cast<int>(StateIcon::notQueried));
 
         selectRow(*window, 0);  // silent
-        QTest::mouseClick(button(*window, 1007), Qt::LeftButton);
+        press(*window, 1007);
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(m_messages[0].text, QStringLiteral("Device is not responding!"));
         QCOMPARE(icon(*window, 0), static_cast<int>(StateIcon::silent));
@@ -223,7 +228,7 @@ private slots:
         QCOMPARE(window->selectedRow(), 0);
 
         selectRow(*window, 1);
-        QTest::mouseClick(button(*window, 1007), Qt::LeftButton);
+        press(*window, 1007);
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(icon(*window, 1), static_cast<int>(StateIcon::running));
         QCOMPARE(cell(*window, 1, 3), QStringLiteral("Yes"));
@@ -231,7 +236,7 @@ private slots:
 
         // The module stops: yellow, and the output column empties.
         m_modules.answering[ip(11)].mode = 0;
-        QTest::mouseClick(button(*window, 1007), Qt::LeftButton);
+        press(*window, 1007);
         QCOMPARE(icon(*window, 1), static_cast<int>(StateIcon::stopped));
         QCOMPARE(cell(*window, 1, 4), QString());
     }
@@ -247,7 +252,7 @@ private slots:
         auto window = openWindow();
         window->show();
         selectRow(*window, 1);
-        QTest::mouseClick(button(*window, 1008), Qt::LeftButton);
+        press(*window, 1008);
         QVERIFY(m_messages.empty());
         QCOMPARE(window->selectedRow(), -1);
         QCOMPARE(icon(*window, 0), static_cast<int>(StateIcon::running));
@@ -276,7 +281,7 @@ private slots:
             progressText = progress->findChild<QLabel*>()->text();
             QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
         });
-        QTest::mouseClick(button(*window, 1008), Qt::LeftButton);
+        press(*window, 1008);
         QVERIFY(progressShown);
         QVERIFY2(progressText.startsWith(QStringLiteral("Checking device 4 of 5")),
                  qPrintable(progressText));
@@ -320,7 +325,7 @@ private slots:
         auto window = openWindow();
         window->show();
         selectRow(*window, 0);
-        QTest::mouseClick(button(*window, 1007), Qt::LeftButton);
+        press(*window, 1007);
         QCOMPARE(cell(*window, 0, 3), QStringLiteral("No"));
 
         static_cast<QComboBox*>(window->control(1004))->setCurrentIndex(1);
@@ -332,7 +337,7 @@ private slots:
         QCOMPARE(m_settings->readInt("Layout", "Language", -1), 1);
         QCOMPARE(window->windowTitle(), QStringLiteral("Corvane Control"));
 
-        QTest::mouseClick(button(*window, 1008), Qt::LeftButton);
+        press(*window, 1008);
         QCOMPARE(cell(*window, 0, 3), QStringLiteral("Нет"));
         window.reset();
 

@@ -3,8 +3,10 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTreeWidget>
 #include <QWizard>
 #include <csignal>
@@ -24,6 +26,7 @@
 #include "ui/page_add_list.h"
 #include "ui/passport_command.h"
 #include "ui/save_file_dialog.h"
+#include "ui/window_input.h"
 
 using namespace corvane;
 using corvane::testing::activeModal;
@@ -61,12 +64,17 @@ class MainWindowCommandsTest : public QObject {
     std::map<std::uint32_t, PassportData> m_passports;
     std::vector<std::uint32_t> m_statusReads;
     std::vector<StreamSettings> m_settingsSent;
+    std::function<void()> m_duringStatusRead;  // runs on the worker thread
+    std::function<void()> m_duringSearch;      // runs on the worker thread
 
     DeviceOperations fakes() {
         DeviceOperations operations;
         operations.searchDevices = [this](const LocalAddress&, std::uint16_t,
                                           std::vector<DeviceHello>& found) {
             found = m_segment;
+            if (m_duringSearch) {
+                m_duringSearch();
+            }
             return true;
         };
         operations.setNetworkSettings = [](const LocalAddress&, const MacAddress&, std::uint32_t,
@@ -75,6 +83,9 @@ class MainWindowCommandsTest : public QObject {
                                               StreamSettings& settings) {
             const std::lock_guard lock(m_mutex);
             m_statusReads.push_back(ip);
+            if (m_duringStatusRead) {
+                m_duringStatusRead();
+            }
             settings = {};
             const auto found = m_answering.find(ip);
             if (found == m_answering.end()) {
@@ -119,6 +130,12 @@ class MainWindowCommandsTest : public QObject {
         QVERIFY(saveDeviceList(*m_settings, {record}));
     }
 
+    // Waits until the command and every window it opened have ended.
+    static void waitIdle(CDlgMain& window) {
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy() && QApplication::activeModalWidget() == nullptr,
+                                 10000);
+    }
+
     static void selectRow(CDlgMain& window, int row) {
         auto* table = static_cast<QTreeWidget*>(window.control(1000));
         table->setCurrentItem(table->topLevelItem(row));
@@ -137,6 +154,8 @@ private slots:
         m_passports.clear();
         m_statusReads.clear();
         m_settingsSent.clear();
+        m_duringStatusRead = nullptr;
+        m_duringSearch = nullptr;
         setMessageHandler([this](const QString& text, MessageStyle style) {
             m_messages.push_back({text, style});
             return MessageAnswer::ok;
@@ -179,6 +198,7 @@ private slots:
                 }
             });
         QTest::keyClick(window->control(1000), Qt::Key_Insert);
+        waitIdle(*window);
         QVERIFY(seen != nullptr);
         QCOMPARE(adapter, ipFromOctets(10, 77, 0, 1));
         QCOMPARE(searchClass, std::uint16_t{3});
@@ -207,10 +227,11 @@ private slots:
             [] {
                 auto* wizard = activeModal<CAddDeviceWizard>();
                 return wizard != nullptr && wizard->isVisible() && wizard->listPage() != nullptr &&
-                       wizard->listPage()->searchedOnce() && !isBusy();
+                       wizard->listPage()->searchedOnce() && !wizard->listPage()->searching();
             },
             [] { activeModal<CAddDeviceWizard>()->button(QWizard::CancelButton)->click(); });
         QTest::mouseClick(static_cast<QAbstractButton*>(window->control(1002)), Qt::LeftButton);
+        waitIdle(*window);
         QVERIFY(window->devices().empty());
         QCOMPARE(m_settings->readInt("List", "Total", -1), -1);
     }
@@ -227,6 +248,7 @@ private slots:
                   },
                   500);
         QTest::mouseClick(static_cast<QAbstractButton*>(window->control(1006)), Qt::LeftButton);
+        waitIdle(*window);
         QTest::qWait(600);
         QVERIFY(!dialogSeen);
         QCOMPARE(m_messages.size(), std::size_t{1});
@@ -257,6 +279,8 @@ private slots:
                       QTest::keyClick(dialog, Qt::Key_Escape);
                   });
         QTest::mouseClick(static_cast<QAbstractButton*>(window->control(1006)), Qt::LeftButton);
+        QTRY_VERIFY(shownRunning != -1);
+        waitIdle(*window);
         QCOMPARE(shownRunning, 1);
         QCOMPARE(m_settingsSent.size(), std::size_t{1});
         QCOMPARE(m_settingsSent[0].mode, std::uint8_t{0});
@@ -269,6 +293,105 @@ private slots:
         QCOMPARE(m_settings->readInt("List", "Flags0", 0), 1);
         QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "DestIP0", 0)),
                  ipFromOctets(239, 1, 1, 1));
+    }
+
+    // A command that a press starts (the second press of a double click, a key) begins
+    // while the button or key is still held; its release then arrives during the
+    // command's wait and is dropped. Afterwards the window the command opened, and the
+    // main window once that has closed, must take mouse and keyboard input as usual.
+    void inputReleasedDuringTheCommandLeavesEveryWindowUsable_data() {
+        QTest::addColumn<bool>("doubleClick");  // else the Insert key
+        QTest::newRow("double click on a row opens IP Output") << true;
+        QTest::newRow("Insert opens the wizard") << false;
+    }
+    void inputReleasedDuringTheCommandLeavesEveryWindowUsable() {
+        QFETCH(bool, doubleClick);
+        const std::uint32_t module = ipFromOctets(10, 77, 1, 9);
+        storeDevice(module, "00:1A:2B:3C:4D:09");
+        m_answering[module] = StreamSettings{};
+        m_answering[module].mode = 3;  // running: Stop is the enabled button
+        auto window = openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto* table = static_cast<QTreeWidget*>(window->control(1000));
+        const QPoint row = table->visualItemRect(table->topLevelItem(0)).center();
+        QWidget* viewport = table->viewport();
+        // The release the person makes while the command already waits for the module.
+        auto releaseDuringWait = [&] {
+            QMetaObject::invokeMethod(
+                viewport,
+                [&] {
+                    if (doubleClick) {
+                        testing::sendMouse(viewport, row, QEvent::MouseButtonRelease);
+                    } else {
+                        QTest::keyRelease(window->windowHandle(), Qt::Key_Insert);
+                    }
+                },
+                Qt::QueuedConnection);
+            QThread::msleep(300);
+        };
+        m_duringStatusRead = doubleClick ? std::function<void()>(releaseDuringWait) : nullptr;
+        m_duringSearch = doubleClick ? nullptr : std::function<void()>(releaseDuringWait);
+
+        bool stepRan = false;
+        bool stopTaken = false;
+        bool closedByEscape = false;
+        if (doubleClick) {
+            whenReady(
+                [] { return activeModal<CDlgIpOut>() != nullptr; },
+                [&] {
+                    stepRan = true;
+                    CDlgIpOut* dialog = activeModal<CDlgIpOut>();
+                    testing::personClick(dialog->findChild<QPushButton*>(QStringLiteral("stop")));
+                    stopTaken = m_settingsSent.size() == 1 && dialog->running == 0;
+                    testing::personKey(dialog, Qt::Key_Escape);
+                    closedByEscape = !dialog->isVisible();
+                    if (!closedByEscape) {
+                        dialog->reject();  // never leave the test hanging
+                    }
+                });
+            testing::sendMouse(viewport, row, QEvent::MouseButtonPress);
+            QTest::qWait(testing::kPersonHoldMs);
+            testing::sendMouse(viewport, row, QEvent::MouseButtonRelease);
+            QTest::qWait(testing::kPersonHoldMs);
+            testing::sendMouse(viewport, row, QEvent::MouseButtonPress);  // the double click
+        } else {
+            whenReady(
+                [] {
+                    auto* wizard = activeModal<CAddDeviceWizard>();
+                    return wizard != nullptr && wizard->listPage()->searchedOnce() &&
+                           !wizard->listPage()->searching();
+                },
+                [&] {
+                    stepRan = true;
+                    auto* wizard = activeModal<CAddDeviceWizard>();
+                    testing::personClick(wizard->button(QWizard::CancelButton));
+                    stopTaken = closedByEscape = !wizard->isVisible();
+                    if (wizard->isVisible()) {
+                        wizard->reject();
+                    }
+                });
+            table->setFocus();
+            QTest::keyPress(window->windowHandle(), Qt::Key_Insert);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(stepRan, 10000);
+        waitIdle(*window);
+        QVERIFY2(stopTaken, "the opened window took no mouse click");
+        QVERIFY2(closedByEscape, "the opened window did not close");
+        QVERIFY(!QGuiApplication::mouseButtons());
+
+        // The main window takes a click and a key again: Check reads the module, and
+        // Delete asks about removing it.
+        m_duringStatusRead = nullptr;
+        const std::size_t readsBefore = m_statusReads.size();
+        table->setCurrentItem(table->topLevelItem(0));
+        testing::personClick(window->control(1007));
+        QTRY_COMPARE(m_statusReads.size(), readsBefore + 1);
+        QTRY_VERIFY(!window->isBusy());
+        m_messages.clear();
+        table->setFocus();
+        testing::personKey(table, Qt::Key_Delete);
+        QCOMPARE(m_messages.size(), std::size_t{1});
+        QCOMPARE(m_messages[0].style, MessageStyle::question);
     }
 
     void passportIsSavedWhereTheOperatorSays_data() {
@@ -315,6 +438,7 @@ private slots:
         auto window = openWindow();
         selectRow(*window, 0);
         QTest::mouseClick(static_cast<QAbstractButton*>(window->control(1005)), Qt::LeftButton);
+        waitIdle(*window);
         QCOMPARE(m_messages.size(), message.isEmpty() ? std::size_t{0} : std::size_t{1});
         if (!message.isEmpty()) {
             QCOMPARE(m_messages[0].text, message);

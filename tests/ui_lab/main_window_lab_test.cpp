@@ -101,8 +101,11 @@ class MainWindowLabTest : public QObject {
     static QString cell(CDlgMain& window, int row, int column) {
         return table(window)->topLevelItem(row)->text(column);
     }
+    // Presses a command button and waits until the command and its windows have ended.
     static void click(CDlgMain& window, int id) {
         QTest::mouseClick(static_cast<QAbstractButton*>(window.control(id)), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy() && QApplication::activeModalWidget() == nullptr,
+                                 15000);
     }
     static void selectRow(CDlgMain& window, int row) {
         table(window)->setCurrentItem(table(window)->topLevelItem(row));
@@ -237,10 +240,10 @@ private slots:
                 wizard->findChild<CIpAddressEdit*>(QStringLiteral("defaultGatewayEdit"))
                     ->setAddress(storedToField(moduleIp(101)));
                 wizard->button(QWizard::NextButton)->click();
-                wizard->button(QWizard::FinishButton)->click();
-                if (wizard->isVisible()) {
-                    wizard->done(QDialog::Rejected);
-                }
+                // The settings go out on a worker thread; the finish page follows.
+                whenReady([wizard] { return wizard->currentId() == CAddDeviceWizard::kFinishPage; },
+                          [wizard] { wizard->button(QWizard::FinishButton)->click(); }, 5000);
+                QTimer::singleShot(8000, wizard, [wizard] { wizard->done(QDialog::Rejected); });
             },
             15000);
         click(*window, 1002);

@@ -15,8 +15,9 @@ bool exchangeDatagram(const LocalAddress& localAddress, std::uint32_t deviceIp,
     DeviceSockets sockets;
     sockets.sendTo(localAddress, deviceIp, request, requestLength);
     if (capacity == 0) {
-        // A send-only exchange: the module does not answer these requests.
-        return true;
+        // A send-only exchange: the module does not answer these requests, so the one
+        // thing that can be known is whether the request went out at all.
+        return sockets.anyUsable();
     }
     if (!sockets.anyUsable()) {
         return false;

@@ -12,7 +12,8 @@ inline constexpr int kExchangeWaitMs = 3000;
 
 // Sends `request` from `localAddress` to `deviceIp` through socket A (port 9100) and
 // socket B (port 9101), each connected to the module's same port so that only its
-// datagrams count. With `capacity` 0 nothing is awaited and the result is true.
+// datagrams count. With `capacity` 0 nothing is awaited and the result says whether at
+// least one socket sent the request.
 // Otherwise the first datagram of at least `minimumLength` bytes within 3000 ms is
 // the reply (its tag is not examined): its first min(length, capacity) bytes go to
 // `reply`, that count to `*receivedLength` when given, and the result is true.

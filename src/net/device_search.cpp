@@ -42,8 +42,11 @@ bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac,
     const Request request = buildNetworkSettingsRequest(mac, ip, mask, gateway);
     DeviceSockets sockets;
     sockets.broadcast(localAddress, request.data(), request.size());
+    if (!sockets.anyUsable()) {
+        return false;  // nothing went out; whether a module took it is never known anyway
+    }
     // The module does not answer; the pause gives it time to take the settings
-    // before anything else is sent. Socket failures are deliberately not reported.
+    // before anything else is sent.
     std::this_thread::sleep_for(std::chrono::milliseconds(kNetworkSettingsPauseMs));
     return true;
 }

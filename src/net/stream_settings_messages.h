@@ -13,8 +13,8 @@ namespace corvane {
 bool getStreamSettings(const LocalAddress& localAddress, std::uint32_t deviceIp,
                        StreamSettings& settings);
 
-// Sends the single-form settings request; the module does not answer, so the result
-// is always true.
+// Sends the single-form settings request. The module does not answer, so the result
+// only says whether the request went out on at least one socket.
 bool setStreamSettings(const LocalAddress& localAddress, std::uint32_t deviceIp,
                        const StreamSettings& settings);
 

@@ -29,6 +29,7 @@ constexpr int kNoStuffingCaption = 1207;
 constexpr int kStartCaption = 1208;
 constexpr int kStopCaption = 1209;
 constexpr int kTosCaption = 1210;
+constexpr int kSendFailedText = 10201;
 
 constexpr auto kPortDigits = "0123456789";
 // Names of the protocols a module knows, in the order of their stored index.
@@ -238,20 +239,29 @@ void CDlgIpOut::onStart() {
     settings.destinationIp = fieldToStored(m_address->address());
     settings.destinationPort = static_cast<std::uint16_t>(destinationPort);
     settings.flags = noStuffing != 0 ? kNoStuffingFlag : 0;
-    destinationIp = settings.destinationIp;
     // Send-only: the module never answers, so "running" follows what was sent.
-    if (m_operations.setStreamSettings(localAdapter, moduleIp, settings)) {
+    if (sendSettings(settings)) {
+        destinationIp = settings.destinationIp;
         running = 1;
         applyEnableRule();
     }
 }
 
 void CDlgIpOut::onStop() {
-    const StreamSettings stopped{};
-    if (m_operations.setStreamSettings(localAdapter, moduleIp, stopped)) {
+    if (sendSettings(StreamSettings{})) {
         running = 0;
         applyEnableRule();
     }
+}
+
+bool CDlgIpOut::sendSettings(const StreamSettings& settings) {
+    if (m_operations.setStreamSettings(localAdapter, moduleIp, settings)) {
+        return true;
+    }
+    // Not one datagram left this computer (the adapter went down, the address is gone):
+    // the dialog and the device keep what they had.
+    showMessage(this, kSendFailedText, MessageStyle::error);
+    return false;
 }
 
 void CDlgIpOut::acceptFromControls() {

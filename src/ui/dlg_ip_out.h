@@ -56,6 +56,8 @@ private:
     bool takeControlValues();
     void onStart();
     void onStop();
+    // Sends the settings request; false, after telling the operator, when nothing went out.
+    bool sendSettings(const StreamSettings& settings);
     void acceptFromControls();
 
     DeviceOperations m_operations;

@@ -425,13 +425,17 @@ void DlgIpOutTest::stopSendsZeros() {
     QCOMPARE(dialog->noStuffing, 1);
 }
 
+// Not one datagram could be sent: the operator is told (text 10201), and neither the
+// running state nor the destination changes.
 void DlgIpOutTest::failedSendKeepsState() {
     m_sendSucceeds = false;
     auto dialog = openDialog(ip(224, 0, 0, 1), 1234, 1, 0, 0);
     QVERIFY(showAndActivate(*dialog));
+    control<CIpAddressEdit>(dialog.get(), "address")->setAddress(0xEF010203);  // 239.1.2.3
     QTest::mouseClick(control<QPushButton>(dialog.get(), "start"), Qt::LeftButton);
     QCOMPARE(m_sent.size(), std::size_t{1});
     QCOMPARE(dialog->running, 0);
+    QCOMPARE(dialog->destinationIp, ip(224, 0, 0, 1));
     checkEnableRule(*dialog, false);
 
     auto running = openDialog(ip(224, 0, 0, 1), 1234, 1, 0, 1);
@@ -440,6 +444,9 @@ void DlgIpOutTest::failedSendKeepsState() {
     QCOMPARE(m_sent.size(), std::size_t{2});
     QCOMPARE(running->running, 1);
     checkEnableRule(*running, true);
+    const QString failed = QStringLiteral("Error sending command to device!");
+    QCOMPARE(m_messages, QStringList({failed, failed}));
+    QCOMPARE(m_messageStyles, QList<MessageStyle>({MessageStyle::error, MessageStyle::error}));
 }
 
 void DlgIpOutTest::startRefused_data() {

@@ -1,7 +1,8 @@
 # Installation rules and the Debian package.
 #
-#   cmake --install build --prefix /usr/local      installs the program, its desktop entry
-#                                                  and its icons
+#   cmake --install build --prefix /usr/local      installs the program, its manual page,
+#                                                  desktop entry, software-centre entry,
+#                                                  icons, copyright and changelog
 #   cd build && cpack -G DEB                       builds corvane-control_<version>_<arch>.deb
 #
 # An installed copy's folder is not writable for the user, so the program keeps its
@@ -9,13 +10,58 @@
 include(GNUInstallDirs)
 
 set(CORVANE_DATA_DIR ${CMAKE_CURRENT_LIST_DIR}/../data)
+set(CORVANE_PACKAGE_NAME corvane-control)
+set(CORVANE_CONTACT "Corvane Control developers <developers@corvane-control.org>")
+# Debian's place for a package's documents; GNUInstallDirs would name the folder after
+# the CMake project instead of the package.
+set(CORVANE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CORVANE_PACKAGE_NAME})
+# Folders made by the installation get 0755 whatever the umask of whoever builds.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+find_program(CORVANE_HELP2MAN help2man)
+find_program(CORVANE_GZIP gzip REQUIRED)
+
+# corvane_manual_page(<target> <section> <one-line description>)
+#
+# Makes <program>.<section>.gz from the program's own --help and --version with
+# help2man each time the program is linked, so the page never describes an older
+# program, and installs it to share/man/man<section>. Call it in the folder that defines <target>:
+# CMake 3.25 attaches build steps to a target only there. Without help2man the page is
+# left out, with a warning (scripts/setup-packages installs help2man).
+function(corvane_manual_page target section description)
+  if(NOT CORVANE_HELP2MAN)
+    message(WARNING "help2man not found: ${target} gets no manual page")
+    return()
+  endif()
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.${section})
+  # help2man runs the program; --help and --version need no display. gzip -n leaves the
+  # name and time out of the header, so equal pages give equal files.
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
+            ${CORVANE_HELP2MAN} --no-info --section=${section} --name=${description}
+            --output=${page} $<TARGET_FILE:${target}>
+    COMMAND ${CORVANE_GZIP} -9nf ${page}
+    BYPRODUCTS ${page}.gz
+    COMMENT "Making the manual page ${name}(${section}) from ${name} --help"
+    VERBATIM)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endfunction()
 
 if(TARGET corvane-control)
   install(TARGETS corvane-control RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  corvane_manual_page(corvane-control 1 "control program for broadcast head-end modules")
 endif()
 
 install(FILES ${CORVANE_DATA_DIR}/corvane-control.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CORVANE_DATA_DIR}/org.corvane_control.corvane_control.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # The icons are committed rendered from the scalable drawing (see data/README.md), so
 # building needs no image tools.
@@ -26,11 +72,25 @@ endforeach()
 install(FILES ${CORVANE_DATA_DIR}/icons/hicolor/scalable/apps/corvane-control.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# The changelog is compressed when CMake configures, so that a package can be made
+# after building the program alone; editing the changelog configures again.
+set(CORVANE_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CORVANE_DATA_DIR}/changelog)
+execute_process(COMMAND ${CORVANE_GZIP} -9nc ${CORVANE_DATA_DIR}/changelog
+                OUTPUT_FILE ${CORVANE_CHANGELOG_GZ}
+                RESULT_VARIABLE gzip_status)
+if(NOT gzip_status EQUAL 0)
+  message(FATAL_ERROR "gzip could not compress data/changelog: ${gzip_status}")
+endif()
+# The package's version has no Debian revision (the project makes its own package), so
+# Debian calls it native and wants changelog.gz rather than changelog.Debian.gz.
+install(FILES ${CORVANE_DATA_DIR}/copyright ${CORVANE_CHANGELOG_GZ} DESTINATION ${CORVANE_DOC_DIR})
+
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME corvane-control)
+set(CPACK_PACKAGE_NAME ${CORVANE_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Corvane Control developers")
-set(CPACK_PACKAGE_CONTACT "Corvane Control developers <corvane-control@localhost>")
+set(CPACK_PACKAGE_CONTACT "${CORVANE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control program for broadcast head-end modules")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Finds broadcast head-end modules (DVB-ASI to IP) on the local Ethernet\n"
@@ -38,6 +98,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "output runs, starts, stops and configures that output, and saves a\n"
     "module's passport to a text file. English and Russian user interface.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvane-control.org/")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -18,8 +18,8 @@ public:
         return m_socket.send(bytes, length);
     }
     UdpSocket::ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity,
-                                     std::size_t& length) override {
-        return m_socket.receive(buffer, capacity, length);
+                                     std::size_t& length, DatagramSource& source) override {
+        return m_socket.receive(buffer, capacity, length, &source);
     }
     int lastError() const override { return m_socket.lastError(); }
 

@@ -24,7 +24,7 @@ public:
     virtual void discardQueued() = 0;
     virtual bool send(const std::uint8_t* bytes, std::size_t length) = 0;
     virtual UdpSocket::ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity,
-                                             std::size_t& length) = 0;
+                                             std::size_t& length, DatagramSource& source) = 0;
     // errno of the last failed call.
     virtual int lastError() const = 0;
 };

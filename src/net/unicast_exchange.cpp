@@ -35,8 +35,10 @@ bool UnicastExchange::start(const LocalAddress& local, std::uint32_t deviceIp,
                             const std::uint8_t* request, std::size_t length,
                             std::size_t minimumLength, std::chrono::milliseconds wait,
                             bool mayDefer) {
+    m_deviceIp = deviceIp;
     m_minimumLength = minimumLength;
     m_began = m_system.now();
+    m_waitBegan = m_began;
     for (std::size_t index = 0; index < m_sockets.size(); ++index) {
         int error = 0;
         m_sockets[index] = m_system.open(local.address, deviceIp, index, error);
@@ -127,8 +129,16 @@ void UnicastExchange::takeDatagrams(const std::vector<pollfd>& waits) {
 void UnicastExchange::drain(std::size_t index) {
     for (int taken = 0; taken < kMaxDatagramsPerPass; ++taken) {
         std::size_t length = 0;
-        switch (m_sockets[index]->receive(m_buffer.data(), m_buffer.size(), length)) {
+        DatagramSource source;
+        switch (m_sockets[index]->receive(m_buffer.data(), m_buffer.size(), length, source)) {
             case UdpSocket::ReceiveStatus::Datagram:
+                if (source.address != m_deviceIp || source.port != devicePort(index)) {
+                    // The connect filters other senders, but a datagram that the kernel
+                    // matched to the socket just before the connect can still land on
+                    // it after the discard (seen under a junk flood with a thousand
+                    // sockets on the port). It is not the module's: skip it.
+                    break;
+                }
                 record(ExchangeEvent::Kind::received, index, 0, m_buffer.data(), length);
                 if (length >= m_minimumLength) {
                     m_replyLength = length;

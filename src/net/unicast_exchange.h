@@ -4,9 +4,9 @@
 // 1. open socket A (port 9100) and socket B (port 9101), each bound to the local
 //    address and connected to the module's same port, so only its datagrams count;
 // 2. throw away what was queued on them, then send the request on A, then on B;
-// 3. take the first datagram of at least the minimum length as the reply, whatever its
-//    tag; shorter ones are ignored, and a socket whose receive fails (a refusal by
-//    ICMP included) leaves the wait.
+// 3. take the first datagram from the module's port of at least the minimum length as
+//    the reply, whatever its tag; shorter ones are ignored, and a socket whose receive
+//    fails (a refusal by ICMP included) leaves the wait.
 // It ends when the reply is taken, its deadline passes or no usable socket is left.
 #pragma once
 
@@ -98,6 +98,7 @@ private:
     std::array<Left, 2> m_left{Left::no, Left::no};
     std::array<int, 2> m_waitSlot{-1, -1};
     End m_end = End::running;
+    std::uint32_t m_deviceIp = 0;
     std::size_t m_minimumLength = 0;
     Clock::time_point m_began{};
     Clock::time_point m_waitBegan{};

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "net/exchange_system.h"
+#include "net/protocol_messages.h"
 #include "net/wire_bytes.h"
 
 namespace corvane::test {
@@ -18,11 +19,13 @@ namespace corvane::test {
 using std::chrono::milliseconds;
 
 // What a module does after a request reached one of its ports: a datagram, or
-// (error set) a receive failure such as the ICMP refusal ECONNREFUSED.
+// (error set) a receive failure such as the ICMP refusal ECONNREFUSED. A datagram
+// comes from the module's address and port unless `from` names another address.
 struct FakeDelivery {
     milliseconds after{0};
     Bytes bytes;
     int error = 0;
+    std::uint32_t from = 0;
 };
 
 struct FakeModule {
@@ -87,7 +90,7 @@ private:
             return true;
         }
         UdpSocket::ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity,
-                                         std::size_t& length) override {
+                                         std::size_t& length, DatagramSource& source) override {
             length = 0;
             if (dueAt() > m_system.m_now) {
                 return UdpSocket::ReceiveStatus::Empty;
@@ -98,6 +101,8 @@ private:
             if (m_error != 0) {
                 return UdpSocket::ReceiveStatus::Failed;
             }
+            source = {delivery.from != 0 ? delivery.from : m_deviceIp,
+                      m_index == 0 ? kDevicePortA : kDevicePortB};
             length = std::min(capacity, delivery.bytes.size());
             std::copy_n(delivery.bytes.begin(), length, buffer);
             return UdpSocket::ReceiveStatus::Datagram;

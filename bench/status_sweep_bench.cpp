@@ -10,28 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "lab/lab_environment.h"
 #include "net/status_sweep.h"
 
 using namespace corvane;
 using namespace corvane::lab;
+using corvane::bench::cpuMs;
+using corvane::bench::nowMs;
 
 namespace {
 
 constexpr int kFloodPerSecond = 3000;
-
-double nowMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
 
 struct Scenario {
     int modules;

@@ -1,13 +1,10 @@
-// A scripted stand-in for the kernel under the exchanges: a clock that moves only
-// while an exchange waits (straight to the next scripted datagram or the end of the
-// wait), and modules that answer on each port as a test row says. Nothing sleeps;
-// every time is exact.
+// A scripted kernel under the exchanges: a clock that moves only while an exchange
+// waits (straight to the next scripted datagram or the end of the wait), and modules
+// that answer each request as a test row says. Nothing sleeps; every time is exact.
 #pragma once
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <deque>
 #include <map>
 
 #include "net/exchange_system.h"
@@ -16,42 +13,36 @@
 
 namespace corvane::test {
 
-using std::chrono::milliseconds;
-
-// What a module does after a request reached one of its ports: a datagram, or
-// (error set) a receive failure such as the ICMP refusal ECONNREFUSED. A datagram
-// comes from the module's address and port unless `from` names another address.
+// After a request reached a port: a datagram (from the module unless `from` is set),
+// or with `error` a receive failure such as the ICMP refusal ECONNREFUSED.
 struct FakeDelivery {
-    milliseconds after{0};
+    int afterMs = 0;
     Bytes bytes;
     int error = 0;
     std::uint32_t from = 0;
 };
-
-struct FakeModule {
-    std::array<std::vector<FakeDelivery>, 2> onPort;  // socket A, socket B
-    int openError = 0;                                // every open fails with it
-};
+using FakeModule = std::array<std::vector<FakeDelivery>, 2>;  // what socket A, B get
 
 class FakeExchangeSystem final : public ExchangeSystem {
 public:
-    std::map<std::uint32_t, FakeModule> modules;  // a missing module never answers
+    std::map<std::uint32_t, FakeModule> modules;  // any other address never answers
     std::size_t descriptorLimit = 1000;           // open sockets; more fail with EMFILE
-    std::map<std::uint32_t, int> requests;        // requests sent per module address
+    std::map<std::uint32_t, int> requests;        // sent per address, both ports counted
     std::size_t mostOpen = 0;
 
     Clock::time_point now() override { return m_now; }
     long long elapsedMs() const {
-        return std::chrono::duration_cast<milliseconds>(m_now - Clock::time_point{}).count();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(m_now - Clock::time_point{})
+            .count();
     }
 
     std::unique_ptr<ExchangeSocket> open(std::uint32_t, std::uint32_t deviceIp, std::size_t index,
                                          int& error) override {
-        error = m_open.size() >= descriptorLimit ? EMFILE : modules[deviceIp].openError;
-        if (error != 0) {
+        if (m_open.size() >= descriptorLimit) {
+            error = EMFILE;
             return nullptr;
         }
-        auto socket = std::make_unique<Socket>(*this, m_nextFd++, deviceIp, index);
+        auto socket = std::make_unique<Socket>(*this, deviceIp, index);
         mostOpen = std::max(mostOpen, m_open.size());
         return socket;
     }
@@ -61,7 +52,7 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             next = std::min(next, dueAt(fds[i].fd));
         }
-        m_now = std::min(std::max(m_now, next), m_now + milliseconds(timeoutMs));
+        m_now = std::min(std::max(m_now, next), m_now + std::chrono::milliseconds(timeoutMs));
         int ready = 0;
         for (std::size_t i = 0; i < count; ++i) {
             fds[i].revents = dueAt(fds[i].fd) <= m_now ? POLLIN : 0;
@@ -71,54 +62,47 @@ public:
     }
 
 private:
-    class Socket final : public ExchangeSocket {
-    public:
-        Socket(FakeExchangeSystem& system, int fd, std::uint32_t deviceIp, std::size_t index)
-            : m_system(system), m_fd(fd), m_deviceIp(deviceIp), m_index(index) {
-            m_system.m_open[fd] = this;
+    struct Socket final : ExchangeSocket {
+        Socket(FakeExchangeSystem& s, std::uint32_t ip, std::size_t i)
+            : system(s), fd(s.m_nextFd++), deviceIp(ip), index(i) {
+            system.m_open[fd] = this;
         }
-        ~Socket() override { m_system.m_open.erase(m_fd); }
-        int descriptor() const override { return m_fd; }
-        void discardQueued() override { m_queue.clear(); }
+        ~Socket() override { system.m_open.erase(fd); }
+        int descriptor() const override { return fd; }
+        void discardQueued() override { queue.clear(); }
         bool send(const std::uint8_t*, std::size_t) override {
-            ++m_system.requests[m_deviceIp];
-            for (const FakeDelivery& d : m_system.modules[m_deviceIp].onPort[m_index]) {
-                m_queue.emplace_back(m_system.m_now + d.after, d);
+            ++system.requests[deviceIp];
+            for (const FakeDelivery& d : system.modules[deviceIp][index]) {
+                queue.emplace(system.m_now + std::chrono::milliseconds(d.afterMs), d);
             }
-            std::sort(m_queue.begin(), m_queue.end(),
-                      [](const auto& a, const auto& b) { return a.first < b.first; });
             return true;
         }
         UdpSocket::ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity,
                                          std::size_t& length, DatagramSource& source) override {
             length = 0;
-            if (dueAt() > m_system.m_now) {
+            if (dueAt() > system.m_now) {
                 return UdpSocket::ReceiveStatus::Empty;
             }
-            const FakeDelivery delivery = m_queue.front().second;
-            m_queue.pop_front();
-            m_error = delivery.error;
-            if (m_error != 0) {
-                return UdpSocket::ReceiveStatus::Failed;
-            }
-            source = {delivery.from != 0 ? delivery.from : m_deviceIp,
-                      m_index == 0 ? kDevicePortA : kDevicePortB};
-            length = std::min(capacity, delivery.bytes.size());
-            std::copy_n(delivery.bytes.begin(), length, buffer);
-            return UdpSocket::ReceiveStatus::Datagram;
+            const FakeDelivery d = queue.begin()->second;
+            queue.erase(queue.begin());
+            error = d.error;
+            source = {d.from != 0 ? d.from : deviceIp, index == 0 ? kDevicePortA : kDevicePortB};
+            length = std::min(capacity, d.bytes.size());
+            std::copy_n(d.bytes.begin(), length, buffer);
+            return error != 0 ? UdpSocket::ReceiveStatus::Failed
+                              : UdpSocket::ReceiveStatus::Datagram;
         }
-        int lastError() const override { return m_error; }
+        int lastError() const override { return error; }
         Clock::time_point dueAt() const {
-            return m_queue.empty() ? Clock::time_point::max() : m_queue.front().first;
+            return queue.empty() ? Clock::time_point::max() : queue.begin()->first;
         }
 
-    private:
-        FakeExchangeSystem& m_system;
-        int m_fd;
-        std::uint32_t m_deviceIp;
-        std::size_t m_index;
-        std::deque<std::pair<Clock::time_point, FakeDelivery>> m_queue;
-        int m_error = 0;
+        FakeExchangeSystem& system;
+        int fd;
+        std::uint32_t deviceIp;
+        std::size_t index;
+        std::multimap<Clock::time_point, FakeDelivery> queue;
+        int error = 0;
     };
 
     Clock::time_point dueAt(int fd) const {

@@ -1,7 +1,7 @@
 // Sockets A (port 9100) and B (port 9101) of a broadcast operation: opened and bound
 // to the chosen local address, given the request to send, then read together until
 // the operation's deadline. Both close when the object goes away. The unicast
-// exchange opens its sockets through openDeviceSocket as well (unicast_exchange.h).
+// exchange opens its sockets through openDeviceSocket as well (exchange_system.cpp).
 #pragma once
 
 #include <array>

@@ -2,35 +2,23 @@
 // lab: search duration and completeness for racks of 1, 128 and 1000 modules, status
 // round-trip times, a row of 128 status reads, and the CPU time of an exchange that
 // times out. Prints a table; asserts nothing.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "lab/lab_environment.h"
 #include "net/device_search.h"
 #include "net/stream_settings_messages.h"
 
 using namespace corvane;
 using namespace corvane::lab;
+using corvane::bench::cpuMs;
+using corvane::bench::nowMs;
 
 namespace {
-
-double nowMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
 
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());

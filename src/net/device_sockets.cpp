@@ -13,15 +13,14 @@ std::uint16_t devicePort(std::size_t index) {
     return index == 0 ? kDevicePortA : kDevicePortB;
 }
 
-bool DeviceSockets::openSocket(std::size_t index, const LocalAddress& local, bool broadcast) {
-    UdpSocket& socket = m_sockets[index];
+bool openDeviceSocket(UdpSocket& socket, std::uint32_t local, std::size_t index, bool broadcast) {
     if (!socket.open() || (broadcast && !socket.allowBroadcast()) || !socket.allowAddressReuse()) {
         return false;
     }
     // A smaller buffer than asked for only means that a flood of replies may lose
     // some; the socket works either way, so the kernel's answer is accepted.
     (void)socket.enlargeReceiveBuffer(kSocketReceiveBufferBytes);
-    return socket.bindTo(local.address, devicePort(index));
+    return socket.bindTo(local, devicePort(index));
 }
 
 void DeviceSockets::markUnusable(std::size_t index) {
@@ -34,25 +33,8 @@ void DeviceSockets::broadcast(const LocalAddress& local, const std::uint8_t* req
                               std::size_t length) {
     for (std::size_t index = 0; index < m_sockets.size(); ++index) {
         m_usable[index] =
-            openSocket(index, local, true) &&
+            openDeviceSocket(m_sockets[index], local.address, index, true) &&
             m_sockets[index].sendTo(request, length, kBroadcastAddress, devicePort(index));
-        if (!m_usable[index]) {
-            markUnusable(index);
-        }
-    }
-}
-
-void DeviceSockets::sendTo(const LocalAddress& local, std::uint32_t deviceIp,
-                           const std::uint8_t* request, std::size_t length) {
-    for (std::size_t index = 0; index < m_sockets.size(); ++index) {
-        // Connecting makes the kernel drop datagrams from anyone but the module's port;
-        // what arrived before it is thrown away before the request goes out.
-        m_usable[index] = openSocket(index, local, false) &&
-                          m_sockets[index].connectTo(deviceIp, devicePort(index));
-        if (m_usable[index]) {
-            m_sockets[index].discardQueued();
-            m_usable[index] = m_sockets[index].send(request, length);
-        }
         if (!m_usable[index]) {
             markUnusable(index);
         }

@@ -1,6 +1,7 @@
-// Sockets A (port 9100) and B (port 9101) of one operation: opened and bound to the
-// chosen local address, given the request to send, then read together until the
-// operation's deadline. Both close when the object goes away.
+// Sockets A (port 9100) and B (port 9101) of a broadcast operation: opened and bound
+// to the chosen local address, given the request to send, then read together until
+// the operation's deadline. Both close when the object goes away. The unicast
+// exchange opens its sockets through openDeviceSocket as well (exchange_system.cpp).
 #pragma once
 
 #include <array>
@@ -31,11 +32,6 @@ public:
     // The broadcast procedure: socket A then socket B, each allowed to broadcast,
     // bound to `local` and sending `request` to 255.255.255.255 on its own port.
     void broadcast(const LocalAddress& local, const std::uint8_t* request, std::size_t length);
-    // The unicast opening: socket A then socket B, each bound to `local`, connected to
-    // (`deviceIp`, its own port) and sending `request` there.
-    void sendTo(const LocalAddress& local, std::uint32_t deviceIp, const std::uint8_t* request,
-                std::size_t length);
-
     bool anyUsable() const { return m_usable[0] || m_usable[1]; }
     bool isUsable(std::size_t index) const { return m_usable[index]; }
     // errno of the step that made socket `index` unusable (0 while usable).
@@ -49,7 +45,6 @@ public:
     void close();
 
 private:
-    bool openSocket(std::size_t index, const LocalAddress& local, bool broadcast);
     void markUnusable(std::size_t index);
     bool drain(std::size_t index, const DatagramHandler& handler);
 
@@ -60,5 +55,10 @@ private:
 
 // The local port of socket `index` (0 = A, 1 = B); the remote port is the same.
 std::uint16_t devicePort(std::size_t index);
+
+// Makes `socket` an operation's socket `index`: address reuse (and broadcast when
+// asked), a large receive buffer, bound to `local` on its own port. False, with the
+// errno in socket.lastError(), at the first step that fails.
+bool openDeviceSocket(UdpSocket& socket, std::uint32_t local, std::size_t index, bool broadcast);
 
 }  // namespace corvane

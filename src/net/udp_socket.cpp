@@ -116,13 +116,21 @@ bool UdpSocket::sendTo(const std::uint8_t* bytes, std::size_t length, std::uint3
 }
 
 UdpSocket::ReceiveStatus UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity,
-                                            std::size_t& length) {
+                                            std::size_t& length, DatagramSource* source) {
     length = 0;
+    sockaddr_in sender{};
+    socklen_t senderLength = sizeof sender;
     // MSG_TRUNC makes recv report the datagram's full length; a longer datagram is
     // still cut to the buffer, as the protocol wants.
-    const ssize_t received = ::recv(m_fd, buffer, capacity, MSG_TRUNC);
+    const ssize_t received = ::recvfrom(m_fd, buffer, capacity, MSG_TRUNC,
+                                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (received >= 0) {
         length = std::min(static_cast<std::size_t>(received), capacity);
+        if (source != nullptr) {
+            // Stored form, like every address the program keeps.
+            std::memcpy(&source->address, &sender.sin_addr.s_addr, sizeof source->address);
+            source->port = ntohs(sender.sin_port);
+        }
         return ReceiveStatus::Datagram;
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -8,6 +8,12 @@
 
 namespace corvane {
 
+// Where a datagram came from: address in stored form, port in host order.
+struct DatagramSource {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
 class UdpSocket {
 public:
     enum class ReceiveStatus {
@@ -40,8 +46,10 @@ public:
     bool send(const std::uint8_t* bytes, std::size_t length);
     bool sendTo(const std::uint8_t* bytes, std::size_t length, std::uint32_t address,
                 std::uint16_t port);
-    // Takes one queued datagram, cut to `capacity` bytes; `length` is the kept count.
-    ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
+    // Takes one queued datagram, cut to `capacity` bytes; `length` is the kept count
+    // and `*source`, when given, the sender.
+    ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& length,
+                          DatagramSource* source = nullptr);
     // Throws away what was queued before connect(): such datagrams may come from
     // anyone, and the exchange must only ever take the module's own reply.
     void discardQueued();

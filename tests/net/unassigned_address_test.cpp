@@ -14,6 +14,7 @@
 #include "net/device_sockets.h"
 #include "net/protocol_messages.h"
 #include "net/stream_settings_messages.h"
+#include "net/unicast_exchange.h"
 #include "net/wire_bytes.h"
 
 namespace corvane {
@@ -46,11 +47,17 @@ protected:
 
 TEST_F(UnassignedAddress, BothSocketsFailAtBind) {
     const Request request = buildStatusRequest();
-    DeviceSockets sockets;
-    sockets.sendTo(kUnassigned, kDevice, request.data(), request.size());
-    EXPECT_FALSE(sockets.anyUsable());
-    EXPECT_EQ(sockets.failure(0), EADDRNOTAVAIL);
-    EXPECT_EQ(sockets.failure(1), EADDRNOTAVAIL);
+    UnicastExchange exchange(kernelExchangeSystem());
+    EXPECT_TRUE(exchange.start(kUnassigned, kDevice, request.data(), request.size(), 8,
+                               kExchangeWait, true))
+        << "a bind failure is no shortage of descriptors: nothing to wait for";
+    EXPECT_EQ(exchange.end(), UnicastExchange::End::noSocket);
+    ASSERT_EQ(exchange.events().size(), 2u);
+    for (std::size_t index = 0; index < 2; ++index) {
+        EXPECT_EQ(exchange.events()[index].kind, ExchangeEvent::Kind::openFailed);
+        EXPECT_EQ(exchange.events()[index].socket, index);
+        EXPECT_EQ(exchange.events()[index].error, EADDRNOTAVAIL);
+    }
 
     DeviceSockets broadcast;
     broadcast.broadcast(kUnassigned, request.data(), request.size());

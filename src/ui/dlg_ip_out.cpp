@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/string_tables.h"
+#include "devices/output_settings.h"
 #include "ui/dialog_units.h"
 #include "ui/filter_edit.h"
 #include "ui/ip_address_edit.h"
@@ -32,8 +33,6 @@ constexpr int kTosCaption = 1210;
 constexpr int kSendFailedText = 10201;
 
 constexpr auto kPortDigits = "0123456789";
-// Names of the protocols a module knows, in the order of their stored index.
-constexpr const char* kProtocolNames[CDlgIpOut::kProtocolCount] = {"RTP+", "RTP", "UDP"};
 
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
@@ -232,13 +231,10 @@ void CDlgIpOut::onStart() {
     if (destinationPort < kMinPort || destinationPort > kMaxPort) {
         return;
     }
-    StreamSettings settings{};
-    settings.mode = kModeRunning;
     // Nothing selected (-1) goes out as 255, which no module takes for a protocol.
-    settings.protocol = static_cast<std::uint8_t>(protocol);
-    settings.destinationIp = fieldToStored(m_address->address());
-    settings.destinationPort = static_cast<std::uint16_t>(destinationPort);
-    settings.flags = noStuffing != 0 ? kNoStuffingFlag : 0;
+    const StreamSettings settings =
+        outputStartSettings(protocol, fieldToStored(m_address->address()),
+                            static_cast<std::uint16_t>(destinationPort), noStuffing != 0);
     // Send-only: the module never answers, so "running" follows what was sent.
     if (sendSettings(settings)) {
         destinationIp = settings.destinationIp;
@@ -248,7 +244,7 @@ void CDlgIpOut::onStart() {
 }
 
 void CDlgIpOut::onStop() {
-    if (sendSettings(StreamSettings{})) {
+    if (sendSettings(outputStopSettings())) {
         running = 0;
         applyEnableRule();
     }

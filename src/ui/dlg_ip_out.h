@@ -25,7 +25,6 @@ class CDlgIpOut : public QDialog {
 
 public:
     // Index into the protocol list, as stored in a module's settings.
-    static constexpr int kProtocolCount = 3;
     static constexpr int kNoProtocol = -1;
 
     explicit CDlgIpOut(QWidget* parent = nullptr, DeviceOperations operations = {});

@@ -140,6 +140,16 @@ void CAddDeviceWizard::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void CAddDeviceWizard::showEvent(QShowEvent* event) {
+    QWizard::showEvent(event);
+    // The pages are laid out in dialog units of the wizard's font, so a larger desktop
+    // font makes them larger than the size QWizard settles on at first; the window grows
+    // to hold them rather than cut them off.
+    const QSize needed = sizeHint();
+    setMinimumSize(needed);
+    resize(size().expandedTo(needed));
+}
+
 void CAddDeviceWizard::closeEvent(QCloseEvent* event) {
     // The close box and Alt+F4 do nothing: the wizard ends by Cancel or Finish only, so
     // it can never vanish after settings were sent without the device being added.

@@ -14,6 +14,7 @@
 
 class QCloseEvent;
 class QKeyEvent;
+class QShowEvent;
 
 namespace corvane {
 
@@ -68,6 +69,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void onCurrentIdChanged(int id);

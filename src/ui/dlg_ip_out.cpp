@@ -103,6 +103,10 @@ void CDlgIpOut::createControls() {
     m_tos->setAlignment(Qt::AlignRight);
     m_noStuffing = new QCheckBox(this);
     m_noStuffing->setObjectName(QStringLiteral("noStuffing"));
+    m_separator = new QFrame(this);
+    m_separator->setObjectName(QStringLiteral("separator"));
+    m_separator->setFrameShape(QFrame::HLine);
+    m_separator->setFrameShadow(QFrame::Sunken);
 
     setTabOrder(m_start, m_stop);
     setTabOrder(m_stop, m_address);
@@ -117,31 +121,41 @@ void CDlgIpOut::createControls() {
 
 void CDlgIpOut::placeControls() {
     const DialogUnits units(font());
-    setFixedSize(units.size(kWidthDlu, kHeightDlu));
-    m_addressLabel->setGeometry(units.rect(8, 8, 48, kRowHeightDlu));
-    m_address->setGeometry(units.rect(60, 8, 100, kRowHeightDlu));
-    m_portLabel->setGeometry(units.rect(8, 28, 44, kRowHeightDlu));
-    m_port->setGeometry(units.rect(60, 28, 35, kRowHeightDlu));
-    m_protocolLabel->setGeometry(units.rect(8, 48, 48, kRowHeightDlu));
+    // The captions' column ends at 56 units. A caption that its text does not fit (a
+    // wide desktop font, a long translation) widens the column; the fields, the
+    // separator, Stop and the dialog's right edge move right with it.
+    int shift = 0;
+    const std::pair<QLabel*, int> captions[] = {
+        {m_addressLabel, 48}, {m_portLabel, 44}, {m_protocolLabel, 48}, {m_tosLabel, 44}};
+    for (const auto& [caption, widthDlu] : captions) {
+        const int needed = caption->fontMetrics().size(0, caption->text()).width();
+        shift = std::max(shift, needed - units.x(widthDlu));
+    }
+    auto place = [&](QWidget* widget, int x, int y, int width, int height, int extraWidth = 0) {
+        QRect rect = units.rect(x, y, width, height);
+        rect.setWidth(rect.width() + extraWidth);
+        widget->setGeometry(rect);
+    };
+    setFixedSize(units.size(kWidthDlu, kHeightDlu) + QSize(shift, 0));
+    place(m_addressLabel, 8, 8, 48, kRowHeightDlu, shift);
+    place(m_portLabel, 8, 28, 44, kRowHeightDlu, shift);
+    place(m_protocolLabel, 8, 48, 48, kRowHeightDlu, shift);
+    place(m_tosLabel, 8, 68, 44, kRowHeightDlu, shift);
+    m_address->setGeometry(units.rect(60, 8, 100, kRowHeightDlu).translated(shift, 0));
+    m_port->setGeometry(units.rect(60, 28, 35, kRowHeightDlu).translated(shift, 0));
     // The closed list is as tall as the style needs; the open list shows all entries.
-    QRect protocolRect = units.rect(60, 48, 76, kRowHeightDlu);
+    QRect protocolRect = units.rect(60, 48, 76, kRowHeightDlu).translated(shift, 0);
     protocolRect.setHeight(std::max(protocolRect.height(), m_protocol->sizeHint().height()));
     m_protocol->setGeometry(protocolRect);
-    m_tosLabel->setGeometry(units.rect(8, 68, 44, kRowHeightDlu));
-    m_tos->setGeometry(units.rect(60, 68, 35, kRowHeightDlu));
-    m_noStuffing->setGeometry(units.rect(8, 88, 156, kRowHeightDlu));
-
-    auto* separator = new QFrame(this);
-    separator->setObjectName(QStringLiteral("separator"));
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Sunken);
+    m_tos->setGeometry(units.rect(60, 68, 35, kRowHeightDlu).translated(shift, 0));
+    place(m_noStuffing, 8, 88, 156, kRowHeightDlu, shift);
     QRect line = units.rect(4, 108, 160, 1);
     // An etched line needs two pixel rows (shadow and light) whatever the font.
     line.setHeight(std::max(line.height(), 2));
-    separator->setGeometry(line);
-
+    line.setWidth(line.width() + shift);
+    m_separator->setGeometry(line);
     m_start->setGeometry(units.rect(8, 116, 72, 14));
-    m_stop->setGeometry(units.rect(88, 116, 72, 14));
+    m_stop->setGeometry(units.rect(88, 116, 72, 14).translated(shift, 0));
 }
 
 void CDlgIpOut::setVisible(bool visible) {
@@ -173,17 +187,7 @@ void CDlgIpOut::applyTexts() {
     m_noStuffing->setText(text(kNoStuffingCaption));
     m_start->setText(text(kStartCaption));
     m_stop->setText(text(kStopCaption));
-    // The captions were sized for a narrow dialog font; a wider desktop font would cut
-    // "Destination IP" short, so a caption grows to the left, up to the dialog's margin.
-    const int leftMargin = DialogUnits(font()).x(2);
-    for (QLabel* caption : {m_addressLabel, m_portLabel, m_protocolLabel, m_tosLabel}) {
-        QRect box = caption->geometry();
-        const int needed = caption->fontMetrics().horizontalAdvance(caption->text()) + 2;
-        if (needed > box.width()) {
-            box.setLeft(std::max(leftMargin, box.right() + 1 - needed));
-            caption->setGeometry(box);
-        }
-    }
+    placeControls();
 }
 
 void CDlgIpOut::applyEnableRule() {

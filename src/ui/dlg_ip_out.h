@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,6 +47,7 @@ protected:
 
 private:
     void createControls();
+    // Places the controls for the current captions (see the comment inside).
     void placeControls();
     void loadControlsFromState();
     void applyTexts();
@@ -71,6 +73,7 @@ private:
     QComboBox* m_protocol = nullptr;
     QLineEdit* m_tos = nullptr;
     QCheckBox* m_noStuffing = nullptr;
+    QFrame* m_separator = nullptr;
 };
 
 }  // namespace corvane

@@ -112,15 +112,47 @@ TEST_F(DeviceListStorage, AbsentKeysLoadAsZeroAndValuesAreCutToTheirWidth) {
     EXPECT_EQ(loaded[1].savedSettings.flags, 0xFF);
 }
 
+// Each stored number is taken in its field's width: both edges of every width.
+TEST_F(DeviceListStorage, StoredNumbersAtTheEdgesOfTheirWidths) {
+    struct Row {
+        const char* line;
+        int port, protocol, flags;
+    };
+    const Row rows[] = {
+        {"Port0=65535", 65535, 0, 0}, {"Port0=65536", 0, 0, 0},   {"Port0=-1", 65535, 0, 0},
+        {"Protocol0=255", 0, 255, 0}, {"Protocol0=256", 0, 0, 0}, {"Flags0=255", 0, 0, 255},
+        {"Flags0=256", 0, 0, 0},
+    };
+    for (const Row& row : rows) {
+        writeFile(std::string("[List]\nTotal=1\n") + row.line + "\n");
+        SettingsFile settings(m_path.string());
+        DeviceList loaded;
+        loadDeviceList(settings, loaded);
+        ASSERT_EQ(loaded.size(), 1u) << row.line;
+        EXPECT_EQ(packed(loaded[0].savedSettings.destinationPort), row.port) << row.line;
+        EXPECT_EQ(loaded[0].savedSettings.protocol, row.protocol) << row.line;
+        EXPECT_EQ(loaded[0].savedSettings.flags, row.flags) << row.line;
+    }
+}
+
 TEST_F(DeviceListStorage, AbsurdTotalIsCapped) {
-    for (const char* total : {"-1", "2147483647", "-2147483648"}) {
-        writeFile(std::string("[List]\nTotal=") + total + "\nIP0=1\n");
+    const std::string cap = std::to_string(kMaxLoadedDevices);
+    const std::string beyond = std::to_string(kMaxLoadedDevices + 1);
+    for (const std::string& total :
+         {cap, beyond, std::string("-1"), std::string("2147483647"), std::string("-2147483648")}) {
+        writeFile("[List]\nTotal=" + total + "\nIP0=1\n");
         SettingsFile settings(m_path.string());
         DeviceList loaded;
         loadDeviceList(settings, loaded);
         EXPECT_EQ(loaded.size(), kMaxLoadedDevices) << total;
         EXPECT_EQ(packed(loaded[0].ipAddress), 1u);
     }
+    // Just below the cap, the list is as long as "Total" says.
+    writeFile("[List]\nTotal=" + std::to_string(kMaxLoadedDevices - 1) + "\n");
+    SettingsFile settings(m_path.string());
+    DeviceList loaded;
+    loadDeviceList(settings, loaded);
+    EXPECT_EQ(loaded.size(), kMaxLoadedDevices - 1);
 }
 
 TEST(DeviceRecordTest, NewRecordValues) {

@@ -454,8 +454,9 @@ void DlgIpOutTest::startRefused_data() {
     QTest::addColumn<bool>("completeAddress");
     QTest::addColumn<bool>("warning");
 
+    // The edges of the accepted 1..65535 are in startSendsSettings.
     QTest::newRow("port 0") << "0" << true << false;
-    QTest::newRow("port 70000") << "70000" << true << false;
+    QTest::newRow("port 65536") << "65536" << true << false;
     QTest::newRow("empty port") << "" << true << true;
     QTest::newRow("more digits than an int holds") << "99999999999" << true << true;
     QTest::newRow("valid port, incomplete address") << "5004" << false << false;
@@ -752,8 +753,14 @@ void DlgIpOutTest::storeIntoRecord_data() {
         << singleForm(0, 255, ip(224, 0, 0, 1), 1234, 0);
     QTest::newRow("port 0 is saved") << singleForm(0, 1, 0, 1234, 0) << ip(224, 0, 0, 1) << 0 << 1
                                      << 1 << 0 << singleForm(0, 1, ip(224, 0, 0, 1), 0, 1);
-    QTest::newRow("port beyond 16 bits keeps the last one")
-        << singleForm(0, 1, 0, 1234, 0) << ip(224, 0, 0, 1) << 70000 << 1 << 0 << 0
+    QTest::newRow("port 65535 is saved")
+        << singleForm(0, 1, 0, 1234, 0) << ip(224, 0, 0, 1) << 65535 << 1 << 0 << 0
+        << singleForm(0, 1, ip(224, 0, 0, 1), 65535, 0);
+    QTest::newRow("port 65536 keeps the last one")
+        << singleForm(0, 1, 0, 1234, 0) << ip(224, 0, 0, 1) << 65536 << 1 << 0 << 0
+        << singleForm(0, 1, ip(224, 0, 0, 1), 1234, 0);
+    QTest::newRow("port -1 keeps the last one")
+        << singleForm(0, 1, 0, 1234, 0) << ip(224, 0, 0, 1) << -1 << 1 << 0 << 0
         << singleForm(0, 1, ip(224, 0, 0, 1), 1234, 0);
 }
 

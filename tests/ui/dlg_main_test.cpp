@@ -160,6 +160,8 @@ private slots:
         QTest::newRow("rows, none selected") << 2 << true << -1 << "1046 1008 1002 1001 1004";
         QTest::newRow("row selected")
             << 2 << true << 1 << "1046 1007 1008 1006 1002 1003 1005 1001 1004";
+        QTest::newRow("127 records: one more may be added")
+            << 127 << true << 0 << "1046 1007 1008 1006 1002 1003 1005 1001 1004";
         QTest::newRow("128 records")
             << 128 << true << 0 << "1046 1007 1008 1006 1003 1005 1001 1004";
         QTest::newRow("no local address") << 2 << false << 0 << "1003 1001 1004";

@@ -9,10 +9,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStyleOptionFrame>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -65,8 +65,9 @@ QString labelMisfit(const QLabel* label) {
         return {};
     }
     const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(),
-                                                       -label->margin(), -label->margin());
-    const QSize needed = textSize(label->font(), label->text(), label->wordWrap() ? room.width() : 0);
+                                                      -label->margin(), -label->margin());
+    const QSize needed =
+        textSize(label->font(), label->text(), label->wordWrap() ? room.width() : 0);
     if (needed.width() > room.width() || needed.height() > room.height()) {
         return QStringLiteral("needs %1x%2, has %3x%4")
             .arg(needed.width())
@@ -108,9 +109,9 @@ QString lineEditMisfit(const QLineEdit* edit) {
     }
     QStyleOptionFrame option;
     option.initFrom(edit);
-    option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
-                                                                        &option, edit)
-                                        : 0;
+    option.lineWidth = edit->hasFrame()
+                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                           : 0;
     const QMargins margins = edit->textMargins();
     const QRect room = edit->style()
                            ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
@@ -118,7 +119,10 @@ QString lineEditMisfit(const QLineEdit* edit) {
     // QLineEdit keeps a further two pixels on each side of its text.
     const int needed = textSize(edit->font(), edit->text()).width() + 4;
     if (needed > room.width()) {
-        return QStringLiteral("\"%1\" needs %2, has %3").arg(edit->text()).arg(needed).arg(room.width());
+        return QStringLiteral("\"%1\" needs %2, has %3")
+            .arg(edit->text())
+            .arg(needed)
+            .arg(room.width());
     }
     return {};
 }

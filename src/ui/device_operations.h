@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/device_search.h"
+#include "net/status_sweep.h"
 #include "net/stream_settings_messages.h"
 #include "net/wire_types.h"
 
@@ -23,6 +24,16 @@ struct DeviceOperations {
         setStreamSettings = corvane::setStreamSettings;
     std::function<bool(const LocalAddress&, std::uint32_t, PassportData&)> getPassportData =
         corvane::getPassportData;
+    // Status reads of many modules at once (Check All).
+    std::function<std::size_t(
+        const LocalAddress&, const std::vector<std::uint32_t>&, const SweepOptions&,
+        const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>
+        sweepStatus = [](const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+                         const SweepOptions& options,
+                         const std::function<void(std::size_t, const StatusReading&)>& onResult,
+                         const std::atomic<bool>* cancel) {
+            return corvane::sweepStatus(local, targets, options, onResult, cancel);
+        };
 };
 
 }  // namespace corvane

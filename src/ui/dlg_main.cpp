@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -368,53 +369,66 @@ void CDlgMain::checkAll() {
     if (m_selectedLocalIndex < 0 || m_devices.empty() || m_busy) {
         return;
     }
-    struct Run {
-        std::atomic<bool> cancelled{false};
-        std::vector<std::uint32_t> targets;
-    };
-    auto run = std::make_shared<Run>();
+    std::vector<std::uint32_t> targets;
     for (const DeviceRecord& record : m_devices) {
-        run->targets.push_back(record.ipAddress);
+        targets.push_back(record.ipAddress);
     }
+    const int total = static_cast<int>(targets.size());
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
     // The progress window appears after a second; it is modal above the blocked main
     // window, so its Cancel button is the one control that takes input meanwhile.
     auto* progress = new CheckAllProgress(this);
     progress->setWindowModality(Qt::ApplicationModal);
-    connect(progress, &CheckAllProgress::cancelRequested, this, [run] { run->cancelled = true; });
+    progress->setProgress(0, total);
+    connect(progress, &CheckAllProgress::cancelRequested, this, [cancelled] { *cancelled = true; });
     auto* showProgress = new QTimer(progress);
     showProgress->setSingleShot(true);
     connect(showProgress, &QTimer::timeout, progress, &QWidget::show);
     showProgress->start(kCheckAllProgressDelayMs);
-    progress->setProgress(1, static_cast<int>(run->targets.size()));
 
+    // Every module of the list at once, so that the whole command waits for one
+    // time-out however many are silent.
+    SweepOptions options;
+    options.maxInFlight = std::max(options.maxInFlight, targets.size());
     const LocalAddress local = selectedLocalAddress();
-    const auto getStreamSettings = m_operations.getStreamSettings;
+    const auto sweep = m_operations.sweepStatus;
     const QPointer<CDlgMain> window(this);
     const QPointer<CheckAllProgress> shownProgress(progress);
+    auto finished = std::make_shared<int>(0);  // touched on this thread only
     runBusy(
         [=] {
-            const int total = static_cast<int>(run->targets.size());
-            for (int row = 0; row < total && !run->cancelled; ++row) {
-                StreamSettings reported{};
-                const bool answered =
-                    getStreamSettings(local, run->targets[static_cast<std::size_t>(row)], reported);
-                // Applied on the window's thread, in order, before the command's end.
-                QMetaObject::invokeMethod(
-                    window,
-                    [window, shownProgress, row, total, answered, reported] {
-                        applyStatusRead(window->m_devices[static_cast<std::size_t>(row)], answered,
-                                        reported);
-                        if (shownProgress && row + 1 < total) {
-                            shownProgress->setProgress(row + 2, total);
-                        }
-                    },
-                    Qt::QueuedConnection);
-            }
+            sweep(
+                local, targets, options,
+                [=](std::size_t index, const StatusReading& reading) {
+                    const bool answered = reading.outcome == StatusOutcome::answered;
+                    const StreamSettings reported = reading.settings;
+                    // Applied on the window's thread, as each answer comes.
+                    QMetaObject::invokeMethod(
+                        window,
+                        [=] {
+                            window->applyReadingToRow(static_cast<int>(index), answered, reported);
+                            if (shownProgress) {
+                                shownProgress->setProgress(++*finished, total);
+                            }
+                        },
+                        Qt::QueuedConnection);
+                },
+                cancelled.get());
         },
         [this, progress] {
             delete progress;
             refreshView(-1);
         });
+}
+
+void CDlgMain::applyReadingToRow(int row, bool answered, const StreamSettings& reported) {
+    if (row < 0 || row >= static_cast<int>(m_devices.size())) {
+        return;
+    }
+    applyStatusRead(m_devices[static_cast<std::size_t>(row)], answered, reported);
+    if (QTreeWidgetItem* item = m_table->topLevelItem(row)) {
+        fillRow(*item, row);
+    }
 }
 
 void CDlgMain::removeSelected() {

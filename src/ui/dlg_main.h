@@ -90,6 +90,8 @@ private:
     void onLocalAddressChanged(int index);
     void savePlacement();
     void fillRow(QTreeWidgetItem& item, int row) const;
+    // One status read's result, kept in the record and shown in its row at once.
+    void applyReadingToRow(int row, bool answered, const StreamSettings& reported);
 
     SettingsFile& m_settings;
     DeviceOperations m_operations;

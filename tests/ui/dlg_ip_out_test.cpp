@@ -206,6 +206,13 @@ DeviceOperations DlgIpOutTest::fakeOperations() {
         ++m_otherOperations;
         return false;
     };
+    operations.sweepStatus = [this](const LocalAddress&, const std::vector<std::uint32_t>&,
+                                    const SweepOptions&,
+                                    const std::function<void(std::size_t, const StatusReading&)>&,
+                                    const std::atomic<bool>*) {
+        ++m_otherOperations;
+        return std::size_t{0};
+    };
     return operations;
 }
 

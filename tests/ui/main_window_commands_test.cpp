@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "devices/device_list_storage.h"
+#include "fake_sweep.h"
 #include "packed_value.h"
 #include "reports/address_formats.h"
 #include "reports/passport_file.h"
@@ -109,6 +110,7 @@ class MainWindowCommandsTest : public QObject {
             data = found->second;
             return true;
         };
+        operations.sweepStatus = testing::sweepOf(operations.getStreamSettings);
         return operations;
     }
 

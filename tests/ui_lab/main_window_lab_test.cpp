@@ -11,6 +11,7 @@
 #include <QWizard>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "devices/device_list_storage.h"
 #include "lab/lab_environment.h"
@@ -199,6 +200,51 @@ private slots:
             QCOMPARE(request.bytes.size(), std::size_t{26});
             QCOMPARE(request.source, m_lab.segments[0].programAddress);
             QCOMPARE(request.sourcePort, packed(request.destinationPort));
+        }
+    }
+
+    // Check All reads the whole list at once: 20 silent modules of 40 cost the operator
+    // one time-out, not twenty, and every row ends up right.
+    void checkAllOfFortyWithTwentySilentWaitsForOneTimeout() {
+        constexpr int kModules = 40;
+        std::vector<std::string> arguments = {"--modules",    std::to_string(kModules),
+                                              "--base-ip",    module(1),
+                                              "--mac-prefix", "02:00:00:00:00"};
+        std::vector<int> listed;
+        for (int n = 1; n <= kModules; ++n) {
+            listed.push_back(n);
+            // Odd modules are silent; every fourth runs its output.
+            const std::string fields = n % 2 == 1   ? "silent=1"
+                                       : n % 4 == 0 ? "mode=3 protocol=2 dest=239.1.1.1 port=1234"
+                                                    : "mode=0";
+            arguments.insert(arguments.end(), {"--set", std::to_string(n) + " " + fields});
+        }
+        startModules("", arguments);
+        storeDevices(listed);
+        auto window = openWindow();
+        QElapsedTimer checkAll;
+        checkAll.start();
+        click(*window, 1008);
+        QVERIFY2(checkAll.elapsed() < 4500, qPrintable(QString::number(checkAll.elapsed())));
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(window->selectedRow(), -1);
+        for (int row = 0; row < kModules; ++row) {
+            const int n = row + 1;
+            const int expected = n % 2 == 1   ? static_cast<int>(StateIcon::silent)
+                                 : n % 4 == 0 ? static_cast<int>(StateIcon::running)
+                                              : static_cast<int>(StateIcon::stopped);
+            QCOMPARE(icon(*window, row), expected);
+            QCOMPARE(cell(*window, row, 3),
+                     n % 2 == 1 ? QStringLiteral("No") : QStringLiteral("Yes"));
+        }
+        // Each module got exactly its two requests, one per port.
+        std::map<std::string, int> perModule;
+        for (const LoggedDatagram& request : sent("WiZnAsGt")) {
+            ++perModule[request.destination];
+        }
+        QCOMPARE(perModule.size(), std::size_t{kModules});
+        for (const auto& [address, count] : perModule) {
+            QCOMPARE(count, 2);
         }
     }
 

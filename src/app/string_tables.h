@@ -14,7 +14,14 @@ inline constexpr int kRussianIdOffset = 1000;
 enum class ExtraText : int {
     checkAllProgress = 10401,  // "Checking device %d of %d..."
     cancel = 10402,
-    fileWriteFailed = 10403,     // names the file and the reason
+    fileWriteFailed = 10403,  // names the file and the reason
+    watch = 10404,            // the main window's Watch check box
+    lastAnswer = 10405,       // a row's tooltip while watching: the time of day
+    noAnswerYet = 10406,
+    addressAlsoUsed = 10407,  // names the other modules' MACs
+    notifySilent = 10408,     // position, MAC and address of the module
+    notifyOutputStopped = 10409,
+    notifyAnswersAgain = 10410,
     pleaseEnterInteger = 61712,  // the toolkit's own message, English in both languages
 };
 

@@ -163,10 +163,13 @@ bool StatusSweep::runOnce(milliseconds maxWait, int extraFd) {
     return woken;
 }
 
-std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
-                        const SweepOptions& options,
-                        const std::function<void(std::size_t, const StatusReading&)>& onResult,
-                        const std::atomic<bool>* cancel, ExchangeSystem& system) {
+namespace {
+
+std::size_t runSweep(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+                     const SweepOptions& options,
+                     const std::function<void(std::size_t, const StatusReading&)>& onResult,
+                     const std::atomic<bool>* cancel, const std::atomic<bool>* abandon,
+                     ExchangeSystem& system) {
     StatusSweep sweep(local, options, system);
     std::size_t reported = 0;
     for (std::size_t index = 0; index < targets.size(); ++index) {
@@ -181,12 +184,32 @@ std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32
         sweep.add(std::move(target));
     }
     while (!sweep.idle()) {
+        if (abandon != nullptr && abandon->load()) {
+            break;  // the sweep's destructor closes what is in flight
+        }
         if (cancel != nullptr && cancel->load()) {
             sweep.cancel();
         }
         sweep.runOnce(milliseconds(kPassWaitMs));
     }
     return reported;
+}
+
+}  // namespace
+
+std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+                        const SweepOptions& options,
+                        const std::function<void(std::size_t, const StatusReading&)>& onResult,
+                        const std::atomic<bool>* cancel, ExchangeSystem& system) {
+    return runSweep(local, targets, options, onResult, cancel, nullptr, system);
+}
+
+std::size_t sweepStatusUnlessAbandoned(
+    const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+    const SweepOptions& options,
+    const std::function<void(std::size_t, const StatusReading&)>& onResult,
+    const std::atomic<bool>* abandon, ExchangeSystem& system) {
+    return runSweep(local, targets, options, onResult, nullptr, abandon, system);
 }
 
 }  // namespace corvane

@@ -130,4 +130,13 @@ std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32
                         const std::atomic<bool>* cancel = nullptr,
                         ExchangeSystem& system = kernelExchangeSystem());
 
+// The same, except that once `*abandon` is true (checked at least every 100 ms) it
+// returns at once: exchanges in flight are closed and never reported. For a sweep that
+// nobody waits for any more (a window that closes during a background sweep).
+std::size_t sweepStatusUnlessAbandoned(
+    const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+    const SweepOptions& options,
+    const std::function<void(std::size_t, const StatusReading&)>& onResult,
+    const std::atomic<bool>* abandon, ExchangeSystem& system = kernelExchangeSystem());
+
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #include <QWizard>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/wire_types.h"
@@ -42,6 +43,9 @@ public:
     std::uint16_t searchClass = 0;               // the device class the search asks for
     std::vector<std::uint32_t> listedAddresses;  // stored form, devices already listed
     std::vector<std::string> listedMacs;         // non-empty MAC texts of listed devices
+    // Every listed device's address and MAC text, to point out a found module whose
+    // address a listed module with another MAC already has.
+    std::vector<std::pair<std::uint32_t, std::string>> listedDevices;
 
     // Read by the opener when the wizard has closed.
     bool deviceAdded = false;

@@ -34,6 +34,17 @@ struct DeviceOperations {
                          const std::atomic<bool>* cancel) {
             return corvane::sweepStatus(local, targets, options, onResult, cancel);
         };
+    // The same for Watch, whose last argument abandons the sweep: what is in flight
+    // is dropped at once.
+    std::function<std::size_t(
+        const LocalAddress&, const std::vector<std::uint32_t>&, const SweepOptions&,
+        const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>
+        backgroundSweep = [](const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+                             const SweepOptions& options,
+                             const std::function<void(std::size_t, const StatusReading&)>& onResult,
+                             const std::atomic<bool>* abandon) {
+            return corvane::sweepStatusUnlessAbandoned(local, targets, options, onResult, abandon);
+        };
 };
 
 }  // namespace corvane

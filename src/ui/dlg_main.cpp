@@ -1,6 +1,7 @@
 #include "ui/dlg_main.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QHeaderView>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 
 #include "app/string_tables.h"
 #include "devices/device_list_storage.h"
@@ -38,6 +40,7 @@ enum ControlId : int {
     kIpOutputButton = 1006,
     kCheckButton = 1007,
     kCheckAllButton = 1008,
+    kWatchBox = 1011,  // beyond the original window: Watch
     kSetupButton = 1009,
     kRemoteButton = 1010,
     kLocalAddressList = 1046,
@@ -54,7 +57,8 @@ enum TextId : int {
 
 constexpr char kMainTitle[] = "Corvane Control";
 constexpr int kCheckAllProgressDelayMs = 1000;
-constexpr int kColumnWidths[] = {40, 128, 128, 128, 128};
+constexpr int kColumnCount = 5;
+constexpr int kColumnWidths[kColumnCount] = {40, 128, 128, 128, 128};
 
 struct ControlPlacement {
     int id;
@@ -70,6 +74,7 @@ constexpr ControlPlacement kPlacements[] = {
     {kCheckButton, 460, 52, 72, 14, kMoveRight},
     {kCheckAllButton, 460, 68, 72, 14, kMoveRight},
     {kIpOutputButton, 460, 88, 72, 14, kMoveRight},
+    {kWatchBox, 460, 108, 72, 12, kMoveRight},
     {kSetupButton, 460, 105, 72, 14, kMoveRight},
     {kRemoteButton, 460, 105, 72, 14, kMoveRight},
     {kAddButton, 460, 129, 72, 14, kMoveRight},
@@ -117,7 +122,15 @@ CDlgMain::CDlgMain(SettingsFile& settings, DeviceOperations operations, AddressL
     loadDeviceList(m_settings, m_devices);
     refreshView(-1);
     openLocalAddresses(listAddresses);
+    m_watch = new MainWindowWatch(*this);
+    connect(m_watch, &MainWindowWatch::sweepEnded, this, &CDlgMain::onWatchSweepEnded);
     updateCommands();
+    if (m_settings.readInt("Config", "Watch", 0) != 0) {
+        // Restored, not chosen: nothing to write back.
+        const QSignalBlocker quiet(m_watchBox);
+        m_watchBox->setChecked(true);
+        m_watch->setActive(true);
+    }
     qApp->installEventFilter(this);
 }
 
@@ -153,9 +166,11 @@ void CDlgMain::createControls() {
     connect(m_table, &QTreeWidget::itemSelectionChanged, this, &CDlgMain::updateCommands);
 
     m_localAddressList = new QComboBox(this);
+    m_watchBox = new QCheckBox(this);
     m_controls = {{kDeviceTable, m_table},
                   {kLanguageList, m_languageList},
-                  {kLocalAddressList, m_localAddressList}};
+                  {kLocalAddressList, m_localAddressList},
+                  {kWatchBox, m_watchBox}};
     for (int id : {kCheckButton, kCheckAllButton, kIpOutputButton, kSetupButton, kRemoteButton,
                    kAddButton, kRemoveButton, kPassportButton, kCloseButton}) {
         auto* button = new QPushButton(this);
@@ -198,6 +213,7 @@ void CDlgMain::createControls() {
     connect(button(kCloseButton), &QPushButton::clicked, this, &QWidget::close);
     connect(m_languageList, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CDlgMain::onLanguageChanged);
+    connect(m_watchBox, &QCheckBox::toggled, this, &CDlgMain::onWatchToggled);
 }
 
 void CDlgMain::applyCaptions() {
@@ -211,6 +227,7 @@ void CDlgMain::applyCaptions() {
     m_table->setHeaderLabels(titles);
     m_yesText = text(kTextYes);
     m_noText = text(kTextNo);
+    m_watchBox->setText(QString::fromStdString(loadText(static_cast<int>(ExtraText::watch))));
 }
 
 void CDlgMain::restorePlacement() {
@@ -296,6 +313,40 @@ void CDlgMain::fillRow(QTreeWidgetItem& item, int row) const {
                      .arg(record.liveStatus.destinationPort);
     }
     item.setText(4, output);
+    const QString tip = rowToolTip(row);
+    for (int column = 0; column < kColumnCount; ++column) {
+        item.setToolTip(column, tip);
+    }
+}
+
+QString CDlgMain::rowToolTip(int row) const {
+    QStringList lines;
+    const DeviceRecord& record = m_devices[static_cast<std::size_t>(row)];
+    if (m_showDuplicates) {
+        QStringList others;
+        for (std::size_t other = 0; other < m_devices.size(); ++other) {
+            if (static_cast<int>(other) != row && m_devices[other].ipAddress == record.ipAddress) {
+                others << (m_devices[other].macAddress.empty()
+                               ? QStringLiteral("#%1").arg(other + 1)
+                               : shownMacText(m_devices[other].macAddress));
+            }
+        }
+        if (!others.isEmpty()) {
+            lines << fillTextArguments(
+                QString::fromStdString(loadText(static_cast<int>(ExtraText::addressAlsoUsed))),
+                {others.join(QStringLiteral(", "))});
+        }
+    }
+    if (m_watch != nullptr && m_watch->active()) {
+        lines << m_watch->lastAnswerText(record.ipAddress);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void CDlgMain::refreshRows() {
+    for (int row = 0; row < m_table->topLevelItemCount(); ++row) {
+        fillRow(*m_table->topLevelItem(row), row);
+    }
 }
 
 void CDlgMain::updateCommands() {
@@ -304,6 +355,7 @@ void CDlgMain::updateCommands() {
     m_localAddressList->setEnabled(local);
     m_controls[kCheckButton]->setEnabled(local && row);
     m_controls[kCheckAllButton]->setEnabled(local && !m_devices.empty());
+    m_watchBox->setEnabled(local && !m_devices.empty());
     m_controls[kIpOutputButton]->setEnabled(local && row);
     m_controls[kAddButton]->setEnabled(local && m_devices.size() < MAX_DEVICES);
     m_controls[kRemoveButton]->setEnabled(row);
@@ -345,7 +397,7 @@ void CDlgMain::checkRow(int row, bool reportSilence, std::function<void(bool ans
     const std::uint32_t deviceIp = m_devices[static_cast<std::size_t>(row)].ipAddress;
     const auto getStreamSettings = m_operations.getStreamSettings;
     runBusy([=] { reading->answered = getStreamSettings(local, deviceIp, reading->reported); },
-            [this, row, reportSilence, reading, then = std::move(then)] {
+            [this, row, deviceIp, reportSilence, reading, then = std::move(then)] {
                 applyStatusRead(m_devices[static_cast<std::size_t>(row)], reading->answered,
                                 reading->reported);
                 if (!reading->answered && reportSilence) {
@@ -358,6 +410,9 @@ void CDlgMain::checkRow(int row, bool reportSilence, std::function<void(bool ans
 }
 
 void CDlgMain::checkSelected() {
+    if (deferWhileWatching(&CDlgMain::checkSelected)) {
+        return;
+    }
     const int row = selectedRow();
     if (row < 0 || m_selectedLocalIndex < 0 || m_busy) {
         return;
@@ -366,6 +421,9 @@ void CDlgMain::checkSelected() {
 }
 
 void CDlgMain::checkAll() {
+    if (deferWhileWatching(&CDlgMain::checkAll)) {
+        return;
+    }
     if (m_selectedLocalIndex < 0 || m_devices.empty() || m_busy) {
         return;
     }
@@ -406,7 +464,7 @@ void CDlgMain::checkAll() {
                     QMetaObject::invokeMethod(
                         window,
                         [=] {
-                            window->applyReadingToRow(static_cast<int>(index), answered, reported);
+                            window->applyStatusToRow(static_cast<int>(index), answered, reported);
                             if (shownProgress) {
                                 shownProgress->setProgress(++*finished, total);
                             }
@@ -417,21 +475,26 @@ void CDlgMain::checkAll() {
         },
         [this, progress] {
             delete progress;
+            m_showDuplicates = true;
             refreshView(-1);
         });
 }
 
-void CDlgMain::applyReadingToRow(int row, bool answered, const StreamSettings& reported) {
+void CDlgMain::applyStatusToRow(int row, bool answered, const StreamSettings& reported) {
     if (row < 0 || row >= static_cast<int>(m_devices.size())) {
         return;
     }
     applyStatusRead(m_devices[static_cast<std::size_t>(row)], answered, reported);
+    m_watch->noteRead(m_devices[static_cast<std::size_t>(row)].ipAddress, answered);
     if (QTreeWidgetItem* item = m_table->topLevelItem(row)) {
         fillRow(*item, row);
     }
 }
 
 void CDlgMain::removeSelected() {
+    if (deferWhileWatching(&CDlgMain::removeSelected)) {
+        return;
+    }
     const int row = selectedRow();
     if (row < 0 || m_busy) {
         return;
@@ -448,21 +511,61 @@ void CDlgMain::removeSelected() {
 }
 
 void CDlgMain::addDevice() {
+    if (deferWhileWatching(&CDlgMain::addDevice)) {
+        return;
+    }
     if (m_addCommand && !m_busy && m_selectedLocalIndex >= 0 && m_devices.size() < MAX_DEVICES) {
         m_addCommand(*this);
     }
 }
 
 void CDlgMain::ipOutput() {
+    if (deferWhileWatching(&CDlgMain::ipOutput)) {
+        return;
+    }
     if (m_ipOutputCommand && !m_busy && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
         m_ipOutputCommand(*this);
     }
 }
 
 void CDlgMain::passport() {
+    if (deferWhileWatching(&CDlgMain::passport)) {
+        return;
+    }
     if (m_passportCommand && !m_busy && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
         m_passportCommand(*this);
     }
+}
+
+bool CDlgMain::deferWhileWatching(void (CDlgMain::*command)()) {
+    if (!m_watch->sweeping() || m_busy) {
+        return false;
+    }
+    // Input stays blocked, under the wait cursor, until the sweep ends (one time-out at
+    // most); a command the operator started meanwhile replaces an earlier one.
+    if (!m_deferredCommand) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_deferredBlocker = std::make_unique<InputBlocker>();
+    }
+    m_deferredCommand = [this, command] { (this->*command)(); };
+    return true;
+}
+
+void CDlgMain::onWatchSweepEnded() {
+    m_showDuplicates = true;
+    refreshRows();
+    if (m_deferredCommand) {
+        const std::function<void()> command = std::exchange(m_deferredCommand, nullptr);
+        m_deferredBlocker.reset();
+        QApplication::restoreOverrideCursor();
+        command();
+    }
+}
+
+void CDlgMain::onWatchToggled(bool ticked) {
+    m_settings.writeInt("Config", "Watch", ticked ? 1 : 0);
+    m_watch->setActive(ticked);
+    refreshRows();
 }
 
 void CDlgMain::onLanguageChanged(int index) {

@@ -9,13 +9,17 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "app/settings_file.h"
 #include "devices/device_record.h"
 #include "net/wire_types.h"
+#include "ui/busy_wait.h"
 #include "ui/device_operations.h"
+#include "ui/main_window_watch.h"
 
+class QCheckBox;
 class QComboBox;
 class QPushButton;
 class QTreeWidget;
@@ -57,6 +61,14 @@ public:
     // window starts no other command and cannot be closed.
     void runBusy(std::function<void()> work, std::function<void()> done);
     bool isBusy() const { return m_busy; }
+    // A command the operator started while a Watch sweep was in flight; it runs, under
+    // the wait cursor meanwhile, as soon as that sweep has ended.
+    bool hasDeferredCommand() const { return static_cast<bool>(m_deferredCommand); }
+    MainWindowWatch& watch() { return *m_watch; }
+
+    // One status read's result, kept in the record and shown in its row at once,
+    // without touching the selection.
+    void applyStatusToRow(int row, bool answered, const StreamSettings& reported);
 
     int selectedRow() const;
     int selectedLocalIndex() const { return m_selectedLocalIndex; }
@@ -90,8 +102,13 @@ private:
     void onLocalAddressChanged(int index);
     void savePlacement();
     void fillRow(QTreeWidgetItem& item, int row) const;
-    // One status read's result, kept in the record and shown in its row at once.
-    void applyReadingToRow(int row, bool answered, const StreamSettings& reported);
+    QString rowToolTip(int row) const;
+    // Each row's texts and tooltip again, in place.
+    void refreshRows();
+    // True, after remembering the command, while a Watch sweep is in flight.
+    bool deferWhileWatching(void (CDlgMain::*command)());
+    void onWatchSweepEnded();
+    void onWatchToggled(bool ticked);
 
     SettingsFile& m_settings;
     DeviceOperations m_operations;
@@ -110,6 +127,12 @@ private:
     QSize m_lastClientSize;              // invalid until the first size event
 
     bool m_busy = false;
+    MainWindowWatch* m_watch = nullptr;
+    QCheckBox* m_watchBox = nullptr;
+    std::function<void()> m_deferredCommand;
+    std::unique_ptr<InputBlocker> m_deferredBlocker;
+    // Rows sharing an address are pointed out once a Check All or sweep has run.
+    bool m_showDuplicates = false;
 
     const QEvent* m_lastKeyEvent = nullptr;  // only compared, never dereferenced
     QPointer<QWidget> m_lastKeyReceiver;

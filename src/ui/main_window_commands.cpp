@@ -19,6 +19,7 @@ void runAddCommand(CDlgMain& window) {
     wizard.searchClass = kSearchClass;
     for (const DeviceRecord& record : window.devices()) {
         wizard.listedAddresses.push_back(record.ipAddress);
+        wizard.listedDevices.emplace_back(record.ipAddress, record.macAddress);
         if (!record.macAddress.empty()) {
             wizard.listedMacs.push_back(record.macAddress);
         }

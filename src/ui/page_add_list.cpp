@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -158,15 +159,52 @@ void CPageAddList::search() {
 void CPageAddList::fillList() {
     m_list->setUpdatesEnabled(false);
     m_list->clear();
+    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(m_found.size()));
-    for (const DeviceHello& hello : m_found) {
-        rows.append(new QTreeWidgetItem(
+    for (std::size_t i = 0; i < m_found.size(); ++i) {
+        const DeviceHello& hello = m_found[i];
+        auto* row = new QTreeWidgetItem(
             QStringList{QString::fromStdString(formatMacAddress(hello.mac)),
-                        QString::fromStdString(formatIpAddress(hello.ipAddress))}));
+                        QString::fromStdString(formatIpAddress(hello.ipAddress))});
+        // Selecting it stays allowed: the next page is where the address is changed.
+        const QStringList others = otherUsersOfAddress(i);
+        if (!others.isEmpty()) {
+            row->setIcon(0, warning);
+            const QString tip = fillTextArguments(
+                QString::fromStdString(loadText(static_cast<int>(ExtraText::addressAlsoUsed))),
+                {others.join(QStringLiteral(", "))});
+            row->setToolTip(0, tip);
+            row->setToolTip(1, tip);
+        }
+        rows.append(row);
     }
     m_list->addTopLevelItems(rows);
     m_list->setUpdatesEnabled(true);
+}
+
+QStringList CPageAddList::otherUsersOfAddress(std::size_t index) const {
+    const DeviceHello& module = m_found[index];
+    const std::string mac = formatMacAddress(module.mac);
+    QStringList others;
+    auto add = [&](const std::string& otherMac) {
+        const QString text = QString::fromStdString(otherMac);
+        if (otherMac != mac && !others.contains(text)) {
+            others << text;
+        }
+    };
+    for (const DeviceHello& other : m_found) {
+        if (other.ipAddress == module.ipAddress) {
+            add(formatMacAddress(other.mac));
+        }
+    }
+    // A listed device without a MAC may be this very module, added by its address.
+    for (const auto& [address, listedMac] : m_sheet.listedDevices) {
+        if (address == module.ipAddress && !listedMac.empty()) {
+            add(listedMac);
+        }
+    }
+    return others;
 }
 
 void CPageAddList::onSelectionChanged() {

@@ -2,6 +2,7 @@
 // in the device list, or the choice to type an address instead.
 #pragma once
 
+#include <QStringList>
 #include <QWizardPage>
 #include <string>
 #include <vector>
@@ -55,6 +56,9 @@ private:
     void onSelectionChanged();
     void onEnterDirectlyClicked(bool checked);
     void fillList();
+    // MAC texts of the other modules, found or listed, that have the address of found
+    // module `index`.
+    QStringList otherUsersOfAddress(std::size_t index) const;
     void applyButtonRule();
 
     CAddDeviceWizard& m_sheet;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "devices/device_list_storage.h"
+#include "devices/watch_changes.h"
 #include "packed_value.h"
 #include "reports/address_formats.h"
 
@@ -219,6 +220,43 @@ TEST(DeviceRecordTest, StatusReadResults) {
     EXPECT_FALSE(device.responded);
     EXPECT_EQ(packed(device.liveStatus.destinationPort), 0);
     EXPECT_EQ(device.liveStatus.mode, 0);
+}
+
+// Sweep after sweep, each change of a watched module is told once.
+TEST(WatchedModuleTest, EachChangeIsToldOnce) {
+    struct Step {
+        bool answered, running;
+        ModuleChange told;
+    };
+    using C = ModuleChange;
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"the first sweep only learns", {{false, false, C::none}, {true, true, C::none}}},
+        {"falls silent once, comes back once",
+         {{true, true, C::none},
+          {false, false, C::stoppedAnswering},
+          {false, false, C::none},
+          {true, false, C::answersAgain},
+          {true, false, C::none}}},
+        {"output stops once",
+         {{true, true, C::none}, {true, false, C::outputStopped}, {true, false, C::none}}},
+        {"silent from the start: its first answer is nothing to tell",
+         {{false, false, C::none}, {true, true, C::none}}},
+        {"silent while running: no output change told on its return",
+         {{true, true, C::none},
+          {false, false, C::stoppedAnswering},
+          {true, false, C::answersAgain}}},
+    };
+    for (const auto& row : rows) {
+        WatchedModule module;
+        for (std::size_t i = 0; i < row.steps.size(); ++i) {
+            const Step& step = row.steps[i];
+            EXPECT_EQ(module.observe(step.answered, step.running), step.told)
+                << row.name << ", sweep " << i + 1;
+        }
+    }
 }
 
 }  // namespace

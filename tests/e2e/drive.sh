@@ -279,6 +279,7 @@ cv_main_point() {
         check) left=460 top=52 width=72 height=14 ;;
         checkall) left=460 top=68 width=72 height=14 ;;
         ipoutput) left=460 top=88 width=72 height=14 ;;
+        watch) left=460 top=108 width=72 height=12 ;;
         add) left=460 top=129 width=72 height=14 ;;
         remove) left=460 top=145 width=72 height=14 ;;
         passport) left=460 top=161 width=72 height=14 ;;
@@ -290,6 +291,8 @@ cv_main_point() {
     local y=$(( $(cv_y "$top") + $(cv_y "$height") / 2 ))
     # Drop-down lists are as tall as the style makes them; their centre is near the top.
     [ "$1" = language ] || [ "$1" = local ] && y=$(( $(cv_y "$top") + 10 ))
+    # A check box toggles on its box or caption, not on the empty space beside them.
+    [ "$1" = watch ] && x=$(( $(cv_x "$left") + 6 ))
     [ "$right_anchor" -eq 1 ] && x=$(( x + CV_GW - $(cv_x 539) ))
     [ "$bottom_anchor" -eq 1 ] && y=$(( y + CV_GH - $(cv_y 209) ))
     echo "$x $y"

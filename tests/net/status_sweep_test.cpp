@@ -112,22 +112,27 @@ TEST(StatusSweep, ManyTargetsAtOnce) {
         std::size_t maxInFlight;
         std::size_t descriptorLimit;
         std::size_t cancelAfter;  // results before the caller cancels (0: never)
+        bool abandon;             // the caller abandons rather than cancels
         const char* outcomes;     // per target: Answered, Timeout, Socket, - not reported
         long long endMs;
         std::size_t mostInFlight;
         int requests;  // both ports counted
     };
     const Row rows[] = {
-        {"7 targets, 3 in flight: the rest start as others end", "1234567", 3, 1000, 0, "AAAAAAA",
-         30, 3, 14},
-        {"a repeated address is read once, reported to each", "1211", 64, 1000, 0, "AAAA", 10, 2,
-         4},
-        {"a silent module holds its place until its deadline", "912", 1, 1000, 0, "TAA", 320, 1, 6},
-        {"descriptors for two exchanges: the others wait, none fails", "12345", 64, 4, 0, "AAAAA",
-         30, 2, 10},
-        {"no descriptors for even one exchange: each target fails", "12", 64, 1, 0, "SS", 0, 0, 0},
-        {"cancel: nothing starts any more, what is in flight ends", "1923", 2, 1000, 1, "AT--", 300,
-         2, 4},
+        {"7 targets, 3 in flight: the rest start as others end", "1234567", 3, 1000, 0, false,
+         "AAAAAAA", 30, 3, 14},
+        {"a repeated address is read once, reported to each", "1211", 64, 1000, 0, false, "AAAA",
+         10, 2, 4},
+        {"a silent module holds its place until its deadline", "912", 1, 1000, 0, false, "TAA", 320,
+         1, 6},
+        {"descriptors for two exchanges: the others wait, none fails", "12345", 64, 4, 0, false,
+         "AAAAA", 30, 2, 10},
+        {"no descriptors for even one exchange: each target fails", "12", 64, 1, 0, false, "SS", 0,
+         0, 0},
+        {"cancel: nothing starts any more, what is in flight ends", "1923", 2, 1000, 1, false,
+         "AT--", 300, 2, 4},
+        {"abandon: returns at once, what is in flight is dropped", "1923", 2, 1000, 1, true, "A---",
+         10, 2, 4},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -143,15 +148,17 @@ TEST(StatusSweep, ManyTargetsAtOnce) {
         std::string outcomes(targets.size(), '-');
         std::atomic<bool> cancel{false};
         std::size_t results = 0;
-        const std::size_t reported = sweepStatus(
-            kLocal, targets, SweepOptions{row.maxInFlight, kOptions.exchangeWait},
-            [&](std::size_t index, const StatusReading& r) {
-                EXPECT_EQ(outcomes[index], '-') << "index " << index << " reported twice";
-                EXPECT_EQ(r.deviceIp, targets[index]);
-                outcomes[index] = "ATRXUS"[static_cast<int>(r.outcome)];
-                cancel = ++results == row.cancelAfter;
-            },
-            &cancel, system);
+        const auto onResult = [&](std::size_t index, const StatusReading& r) {
+            EXPECT_EQ(outcomes[index], '-') << "index " << index << " reported twice";
+            EXPECT_EQ(r.deviceIp, targets[index]);
+            outcomes[index] = "ATRXUS"[static_cast<int>(r.outcome)];
+            cancel = ++results == row.cancelAfter;
+        };
+        const SweepOptions options{row.maxInFlight, kOptions.exchangeWait};
+        const std::size_t reported =
+            row.abandon
+                ? sweepStatusUnlessAbandoned(kLocal, targets, options, onResult, &cancel, system)
+                : sweepStatus(kLocal, targets, options, onResult, &cancel, system);
 
         EXPECT_EQ(outcomes, row.outcomes);
         EXPECT_EQ(reported, results);

@@ -587,6 +587,36 @@ private slots:
         QVERIFY(h.sent().empty());
     }
 
+    // A found module whose address another found module, or a listed one with another
+    // MAC, already has carries a warning; it can still be taken.
+    void sharedAddressesAreMarked() {
+        const MacAddress second = {0xA0, 0x00, 0x00, 0x00, 0x00, 0x02};
+        const MacAddress third = {0xA0, 0x00, 0x00, 0x00, 0x00, 0x03};
+        Harness h({module(kMacA0, "192.168.0.30"), module(second, "192.168.0.30"),
+                   module(third, "192.168.0.20"), module(kMac0A, "192.168.0.21"),
+                   module(kMac001A, "192.168.0.40")});
+        h.wizard->listedDevices = {{ip("192.168.0.20"), "11:22:33:44:55:66"},
+                                   {ip("192.168.0.21"), ""}};  // no MAC: may be the same one
+        QVERIFY(h.start());
+        QStringList tips;
+        for (int row = 0; row < h.list()->topLevelItemCount(); ++row) {
+            const QTreeWidgetItem* item = h.list()->topLevelItem(row);
+            QCOMPARE(item->icon(0).isNull(), item->toolTip(0).isEmpty());
+            QCOMPARE(item->toolTip(1), item->toolTip(0));
+            tips << item->text(0) + QLatin1String(": ") + item->toolTip(0);
+        }
+        QCOMPARE(tips, QStringList({QStringLiteral("00:1A:00:00:00:03: "),
+                                    QStringLiteral("0A:00:00:00:00:02: "),
+                                    QStringLiteral("A0:00:00:00:00:01: Address also used by "
+                                                   "A0:00:00:00:00:02"),
+                                    QStringLiteral("A0:00:00:00:00:02: Address also used by "
+                                                   "A0:00:00:00:00:01"),
+                                    QStringLiteral("A0:00:00:00:00:03: Address also used by "
+                                                   "11:22:33:44:55:66")}));
+        h.clickRow(2);
+        QCOMPARE(h.buttonStates(), QStringLiteral("01-1"));
+    }
+
     // A row taken earlier must not lend its MAC to an address typed afterwards.
     void typedAddressAfterTakingRowHasNoMac() {
         Harness h(threeModules());

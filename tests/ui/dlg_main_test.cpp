@@ -116,7 +116,8 @@ private:
     }
     static QString enabledControls(CDlgMain& window) {
         QString enabled;
-        for (int id : {1046, 1007, 1008, 1006, 1002, 1003, 1005, 1001, 1004}) {
+        // 1011: Watch, enabled as Check All is.
+        for (int id : {1046, 1007, 1008, 1006, 1011, 1002, 1003, 1005, 1001, 1004}) {
             if (window.control(id)->isEnabled()) {
                 enabled += QString::number(id) + QLatin1Char(' ');
             }
@@ -159,13 +160,13 @@ private slots:
         QTest::addColumn<int>("selected");
         QTest::addColumn<QString>("enabled");
         QTest::newRow("empty list") << 0 << true << -1 << "1046 1002 1001 1004";
-        QTest::newRow("rows, none selected") << 2 << true << -1 << "1046 1008 1002 1001 1004";
+        QTest::newRow("rows, none selected") << 2 << true << -1 << "1046 1008 1011 1002 1001 1004";
         QTest::newRow("row selected")
-            << 2 << true << 1 << "1046 1007 1008 1006 1002 1003 1005 1001 1004";
+            << 2 << true << 1 << "1046 1007 1008 1006 1011 1002 1003 1005 1001 1004";
         QTest::newRow("127 records: one more may be added")
-            << 127 << true << 0 << "1046 1007 1008 1006 1002 1003 1005 1001 1004";
+            << 127 << true << 0 << "1046 1007 1008 1006 1011 1002 1003 1005 1001 1004";
         QTest::newRow("128 records")
-            << 128 << true << 0 << "1046 1007 1008 1006 1003 1005 1001 1004";
+            << 128 << true << 0 << "1046 1007 1008 1006 1011 1003 1005 1001 1004";
         QTest::newRow("no local address") << 2 << false << 0 << "1003 1001 1004";
     }
     void enableStates() {
@@ -265,6 +266,29 @@ private slots:
         QCOMPARE(cell(*window, 1, 3), QStringLiteral("No"));
         QCOMPARE(cell(*window, 2, 4), QStringLiteral("239.1.1.1:5000"));
         QCOMPARE(m_modules.reads.load(), 3);
+    }
+
+    // Rows that share an address point at each other once Check All has run; their
+    // state icons keep their meaning.
+    void rowsSharingAnAddressAreMarkedAfterCheckAll() {
+        storeDevices(3);
+        DeviceList list;
+        loadDeviceList(*m_settings, list);
+        list[2].ipAddress = list[0].ipAddress;
+        list[2].macAddress.clear();
+        QVERIFY(saveDeviceList(*m_settings, list));
+        m_modules.answering[ip(10)] = runningTo(ipFromOctets(239, 1, 1, 1), 1234);
+        auto window = openWindow();
+        window->show();
+        QCOMPARE(table(*window)->topLevelItem(0)->toolTip(0), QString());
+        press(*window, 1008);
+        QCOMPARE(table(*window)->topLevelItem(0)->toolTip(3),
+                 QStringLiteral("Address also used by #3"));
+        QCOMPARE(table(*window)->topLevelItem(2)->toolTip(0),
+                 QStringLiteral("Address also used by 00:11:22:33:44:00"));
+        QCOMPARE(table(*window)->topLevelItem(1)->toolTip(0), QString());
+        QCOMPARE(icon(*window, 0), static_cast<int>(StateIcon::running));
+        QCOMPARE(icon(*window, 2), static_cast<int>(StateIcon::running));
     }
 
     void checkAllCanBeCancelledAfterTheModuleInFlight() {

@@ -1,0 +1,72 @@
+// The main window's Watch mode: while ticked, the whole list is read in the background
+// every few seconds ("Config"/"WatchSeconds", 2 to 3600, 10 when absent or out of
+// range) and each row is updated in place, without the wait cursor, a progress window
+// or a change of the selection. A module that falls silent, whose output stops, or
+// that answers again after falling silent raises one desktop notification.
+#pragma once
+
+#include <QDateTime>
+#include <QFutureWatcher>
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "devices/watch_changes.h"
+#include "net/wire_types.h"
+
+namespace corvane {
+
+class CDlgMain;
+class SettingsFile;
+
+inline constexpr int kWatchDefaultSeconds = 10;
+inline constexpr int kWatchMinSeconds = 2;
+inline constexpr int kWatchMaxSeconds = 3600;
+
+// "Config"/"WatchSeconds" as the window uses it.
+int watchPeriodSeconds(const SettingsFile& settings);
+
+class MainWindowWatch : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MainWindowWatch(CDlgMain& window);
+    // Drops a sweep in flight at once (its results are not wanted any more).
+    ~MainWindowWatch() override;
+
+    // Ticked: a sweep now, then one every period. Unticked: no sweep starts, and one
+    // in flight is dropped.
+    void setActive(bool active);
+    bool active() const { return m_active; }
+    bool sweeping() const { return m_sweeping; }
+
+    // Every status read of a module, by any command: keeps the time of its last answer.
+    void noteRead(std::uint32_t deviceIp, bool answered);
+    // The row's tooltip line about the last answer (only while watching).
+    QString lastAnswerText(std::uint32_t deviceIp) const;
+
+signals:
+    // A sweep has ended and its results are in the rows.
+    void sweepEnded();
+
+private:
+    void startSweep();
+    void applyReading(int row, std::uint32_t deviceIp, bool answered,
+                      const StreamSettings& reported);
+    void tell(ModuleChange change, int row);
+    void onSweepFinished();
+
+    CDlgMain& m_window;
+    QTimer m_timer;
+    bool m_active = false;
+    bool m_sweeping = false;
+    std::shared_ptr<std::atomic<bool>> m_abandon;
+    QFutureWatcher<void> m_sweep;
+    std::map<std::uint32_t, WatchedModule> m_modules;  // by address
+    std::map<std::uint32_t, QDateTime> m_lastAnswer;   // by address, this run only
+};
+
+}  // namespace corvane

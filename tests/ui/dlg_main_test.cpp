@@ -18,6 +18,7 @@
 #include "reports/address_formats.h"
 #include "ui/check_all_progress.h"
 #include "ui/dlg_main.h"
+#include "ui/main_window_watch.h"
 #include "ui/message_box.h"
 #include "ui/state_icons.h"
 
@@ -289,6 +290,16 @@ private slots:
         QCOMPARE(table(*window)->topLevelItem(1)->toolTip(0), QString());
         QCOMPARE(icon(*window, 0), static_cast<int>(StateIcon::running));
         QCOMPARE(icon(*window, 2), static_cast<int>(StateIcon::running));
+    }
+
+    // "Config"/"WatchSeconds": both edges of 2..3600; anything else is the default 10.
+    void watchPeriodEdges() {
+        const std::pair<const char*, int> rows[] = {
+            {"2", 2}, {"1", 10}, {"3600", 3600}, {"3601", 10}, {"", 10}, {"-5", 10}, {"abc", 10}};
+        for (const auto& [stored, seconds] : rows) {
+            m_settings->writeString("Config", "WatchSeconds", stored);
+            QCOMPARE(watchPeriodSeconds(*m_settings), seconds);
+        }
     }
 
     void checkAllCanBeCancelledAfterTheModuleInFlight() {

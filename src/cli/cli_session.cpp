@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include <CLI/CLI.hpp>
+#include <iostream>
 
 #include "app/settings_file.h"
 #include "devices/address_input.h"
@@ -94,6 +95,9 @@ DeviceList CliSession::deviceList() const {
     DeviceList list;
     if (access.state == SettingsState::readable) {
         loadDeviceList(SettingsFile(location), list);
+    } else {
+        std::cerr << "corvanectl: no settings file yet (" << access.path
+                  << "), so no device list\n";
     }
     return list;
 }

@@ -139,12 +139,13 @@ int runStatus(const CliSession& session, const StatusOptions& options) {
         throw CommandError(kExitUsage, "status takes TARGET addresses or --all");
     }
     const std::vector<Target> targets = targetsOf(session, options);
-    const LocalAddress local = session.sourceAddress();
-    if (targets.empty()) {
-        std::cerr << "corvanectl: the device list is empty\n";
-    }
-    const std::vector<StatusReading> readings = sweep(local, targets);
     Table table = statusTable(options.all);
+    if (targets.empty()) {  // --all on an empty list: nothing to ask, nothing to send from
+        std::cerr << "corvanectl: the device list is empty\n";
+        printReport(std::cout, options.form, table, Json::array());
+        return kExitSuccess;
+    }
+    const std::vector<StatusReading> readings = sweep(session.sourceAddress(), targets);
     Json document = Json::array();
     bool allAnswered = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {

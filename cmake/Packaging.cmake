@@ -1,8 +1,9 @@
 # Installation rules and the Debian package.
 #
-#   cmake --install build --prefix /usr/local      installs the program, its manual page,
-#                                                  desktop entry, software-centre entry,
-#                                                  icons, copyright and changelog
+#   cmake --install build --prefix /usr/local      installs the program and corvanectl,
+#                                                  their manual pages, desktop entry,
+#                                                  software-centre entry, icons, copyright
+#                                                  and changelog
 #   cd build && cpack -G DEB                       builds corvane-control_<version>_<arch>.deb
 #
 # An installed copy's folder is not writable for the user, so the program keeps its
@@ -22,14 +23,16 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 find_program(CORVANE_HELP2MAN help2man)
 find_program(CORVANE_GZIP gzip REQUIRED)
 
-# corvane_manual_page(<target> <section> <one-line description>)
+# corvane_manual_page(<target> <section> <one-line description> [INCLUDE <file>])
 #
 # Makes <program>.<section>.gz from the program's own --help and --version with
 # help2man each time the program is linked, so the page never describes an older
 # program, and installs it to share/man/man<section>. Call it in the folder that defines <target>:
 # CMake 3.25 attaches build steps to a target only there. Without help2man the page is
-# left out, with a warning (scripts/setup-packages installs help2man).
+# left out, with a warning (scripts/setup-packages installs help2man). INCLUDE adds the
+# sections of a help2man include file; editing it links the program again.
 function(corvane_manual_page target section description)
+  cmake_parse_arguments(ARG "" "INCLUDE" "" ${ARGN})
   if(NOT CORVANE_HELP2MAN)
     message(WARNING "help2man not found: ${target} gets no manual page")
     return()
@@ -39,13 +42,18 @@ function(corvane_manual_page target section description)
     set(name ${target})
   endif()
   set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.${section})
+  set(include_option "")
+  if(ARG_INCLUDE)
+    set(include_option --include=${ARG_INCLUDE})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ARG_INCLUDE})
+  endif()
   # help2man runs the program; --help and --version need no display. gzip -n leaves the
   # name and time out of the header, so equal pages give equal files.
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
     COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
             ${CORVANE_HELP2MAN} --no-info --section=${section} --name=${description}
-            --output=${page} $<TARGET_FILE:${target}>
+            ${include_option} --output=${page} $<TARGET_FILE:${target}>
     COMMAND ${CORVANE_GZIP} -9nf ${page}
     BYPRODUCTS ${page}.gz
     COMMENT "Making the manual page ${name}(${section}) from ${name} --help"
@@ -56,6 +64,12 @@ endfunction()
 if(TARGET corvane-control)
   install(TARGETS corvane-control RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   corvane_manual_page(corvane-control 1 "control program for broadcast head-end modules")
+endif()
+# Beside the program: by default it reads the settings of the corvane-control in its folder.
+if(TARGET corvanectl)
+  install(TARGETS corvanectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  corvane_manual_page(corvanectl 1 "control broadcast head-end modules from a shell"
+                      INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvanectl.h2m)
 endif()
 
 install(FILES ${CORVANE_DATA_DIR}/corvane-control.desktop
@@ -96,7 +110,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Finds broadcast head-end modules (DVB-ASI to IP) on the local Ethernet\n"
     "segment, keeps a list of them, checks which answer and whether their IP\n"
     "output runs, starts, stops and configures that output, and saves a\n"
-    "module's passport to a text file. English and Russian user interface.")
+    "module's passport to a text file. English and Russian user interface.\n"
+    "corvanectl does the same from a shell, with tables, CSV and JSON for\n"
+    "scripts and inventories.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvane-control.org/")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

@@ -5,8 +5,8 @@
 #                                   entry, whose screenshots must be files of docs/screenshots
 #   package_test.sh package         cpack builds the .deb into a scratch folder; lintian
 #                                   finds no error or warning, the package holds its files
-#                                   (program, changelog, entry and manual page at the
-#                                   package's version), and its tree passes appstreamcli
+#                                   (program, corvanectl, changelog, entry and manual pages
+#                                   at the package's version), and its tree passes appstreamcli
 #                                   validate-tree
 # Any error or warning line fails; hints and notes are shown only. A check whose tool is
 # missing reports SKIP (status 77) with the reason.
@@ -110,6 +110,8 @@ usr/share/applications/corvane-control.desktop|Exec=corvane-control
 usr/share/metainfo/org.corvane_control.corvane_control.metainfo.xml|<release version="{version}"
 usr/share/man/man1/corvane-control.1.gz|"corvane-control {version}"
 usr/share/man/man1/corvane-control.1.gz|\fB\-\-version\fR
+usr/share/man/man1/corvanectl.1.gz|"corvanectl {version}"
+usr/share/man/man1/corvanectl.1.gz|\fBset\-address\fR
 usr/share/doc/corvane-control/copyright|Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 usr/share/doc/corvane-control/changelog.gz|corvane-control ({version})
 ROWS
@@ -118,6 +120,9 @@ ROWS
     said="$(env -u DISPLAY -u WAYLAND_DISPLAY "$tree/usr/bin/corvane-control" --version 2>&1)"
     [ "$said" = "corvane-control $version" ] ||
         fail "the packaged corvane-control --version says '$said', not 'corvane-control $version'"
+    said="$("$tree/usr/bin/corvanectl" --version 2>&1)"
+    [ "$said" = "corvanectl $version" ] ||
+        fail "the packaged corvanectl --version says '$said', not 'corvanectl $version'"
     validate "installed tree" appstreamcli validate-tree --no-net "$tree"
 }
 

@@ -1,0 +1,139 @@
+#include "cli/cli_session.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "app/settings_file.h"
+#include "devices/address_input.h"
+#include "devices/device_list_storage.h"
+#include "devices/operator_site.h"
+#include "reports/address_formats.h"
+
+namespace corvane::cli {
+namespace {
+
+// A validator from a parser: the empty text means the value is accepted.
+// Its form is shown by the option's type name, so the validator adds no description.
+template <typename Parse>
+CLI::Validator validatorOf(const std::string& problem, Parse parse) {
+    return CLI::Validator(
+        [problem, parse](std::string& text) {
+            return parse(text) ? std::string() : "'" + text + "' " + problem;
+        },
+        "");
+}
+
+}  // namespace
+
+CLI::Validator dottedAddress() {
+    return validatorOf("is not an IPv4 address (four numbers 0-255 joined by dots)",
+                       [](const std::string& text) { return parseIpv4(text).has_value(); });
+}
+
+CLI::Validator deviceAddress() {
+    return validatorOf(
+        "is not an address a module may have (four numbers 0-255 joined by "
+        "dots; not 0.x, 127.x, 224 or above, nor ending in .0 or .255)",
+        [](const std::string& text) {
+            const auto ip = parseIpv4(text);
+            return ip && isValidDeviceAddress(*ip);
+        });
+}
+
+CLI::Validator macAddress() {
+    return validatorOf("is not a MAC address (six hex pairs such as 02:C0:7A:DE:00:01)",
+                       [](const std::string& text) { return parseMac(text).has_value(); });
+}
+
+CLI::Validator destination() {
+    return validatorOf("is not a destination (an IPv4 address, ':' and a port 1-65535)",
+                       [](const std::string& text) { return parseDestination(text).has_value(); });
+}
+
+std::uint32_t addressOf(const std::string& text) {
+    return parseIpv4(text).value_or(0);
+}
+
+CliSession::CliSession(std::string executable) : m_executable(std::move(executable)) {}
+
+void CliSession::addCommonOptions(CLI::App& app) {
+    app.add_option("--settings", m_settingsPath,
+                   "The operator's settings file to read the device list and the chosen local "
+                   "address from (never written). Default: the file corvane-control beside "
+                   "corvanectl uses")
+        ->type_name("FILE")
+        ->check(CLI::ExistingFile.description(""))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("--from", m_fromText,
+                   "The local address to send from. Default: the one chosen in the program, "
+                   "else the only usable one")
+        ->type_name("ADDRESS")
+        ->check(dottedAddress())
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+void CliSession::addCommand(CLI::App* command, std::function<int()> action) {
+    m_commands.emplace_back(command, std::move(action));
+}
+
+int CliSession::runParsedCommand() const {
+    for (const auto& [command, action] : m_commands) {
+        if (command->parsed()) {
+            return action();
+        }
+    }
+    return kExitUsage;
+}
+
+DeviceList CliSession::deviceList() const {
+    const SettingsLocation location = frontEndSettingsLocation(m_executable, m_settingsPath);
+    const SettingsAccess access = checkSettingsAccess(location);
+    if (access.state == SettingsState::unreadable) {
+        throw CommandError(kExitFailure,
+                           "cannot read the settings file " + access.path + ": " + access.reason);
+    }
+    DeviceList list;
+    if (access.state == SettingsState::readable) {
+        loadDeviceList(SettingsFile(location), list);
+    } else {
+        std::cerr << "corvanectl: no settings file yet (" << access.path
+                  << "), so no device list\n";
+    }
+    return list;
+}
+
+LocalAddress CliSession::sourceAddress() const {
+    std::optional<std::uint32_t> requested;
+    std::uint32_t stored = 0;
+    if (m_fromText) {
+        requested = addressOf(*m_fromText);
+    } else {
+        const SettingsLocation location = frontEndSettingsLocation(m_executable, m_settingsPath);
+        const SettingsAccess access = checkSettingsAccess(location);
+        if (access.state == SettingsState::unreadable) {
+            throw CommandError(kExitFailure, "cannot read the settings file " + access.path +
+                                                 " for the chosen local address: " + access.reason +
+                                                 " (or give --from ADDRESS)");
+        }
+        stored = storedLocalAddress(SettingsFile(location));
+    }
+    const SourceChoice choice = chooseSourceAddress(requested, stored);
+    if (!choice.chosen()) {
+        // No usable address at all is this computer's state; the others are the command
+        // line's to fix.
+        throw CommandError(
+            choice.status == SourceChoiceStatus::noneUsable ? kExitFailure : kExitUsage,
+            sourceChoiceProblem(choice));
+    }
+    return choice.address;
+}
+
+std::optional<std::uint32_t> CliSession::defaultSourceAddress() const {
+    try {
+        return sourceAddress().address;
+    } catch (const CommandError&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace corvane::cli

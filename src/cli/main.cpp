@@ -1,0 +1,92 @@
+// corvanectl: the program's functions from a shell, on the same core as the window.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "app/settings_path.h"
+#include "cli/cli_session.h"
+#include "cli/commands.h"
+
+namespace {
+
+using namespace corvane::cli;
+
+constexpr char kFooter[] =
+    "Results go to standard output (a table; --json or --csv for list, search, status and\n"
+    "adapters), errors and progress to standard error. Nothing is sent before the whole\n"
+    "command line has been checked, and the settings file is only ever read.\n"
+    "\n"
+    "Exit status: 0 when every target answered (and for commands that wait for nothing),\n"
+    "1 when a target did not answer or a file could not be read or written, 2 for a\n"
+    "usage error.\n"
+    "\n"
+    "Examples:\n"
+    "  corvanectl status --all\n"
+    "  corvanectl search --json\n"
+    "  corvanectl output start 10.77.64.12 --destination 239.10.1.2:5000 --protocol udp\n"
+    "  corvanectl passport 10.77.64.11 -o -\n"
+    "  corvanectl set-address 02:C0:7A:DE:00:05 --ip 10.77.64.50 --mask 255.255.0.0 "
+    "--gateway 0.0.0.0";
+
+// What a command printed must have reached its destination: a full disk or a closed pipe
+// under `corvanectl list > file` is a failure, not a success.
+int finished(int status) {
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "corvanectl: cannot write to standard output\n";
+        return status == kExitSuccess ? kExitFailure : status;
+    }
+    return status;
+}
+
+int run(int argc, char** argv) {
+    CLI::App app(
+        "Finds broadcast head-end modules, reads their status, starts and stops their IP "
+        "output, saves their passports and sets their network addresses, from a shell.",
+        "corvanectl");
+    app.set_version_flag("--version", std::string("corvanectl ") + CORVANE_VERSION);
+    app.footer(kFooter);
+    app.require_subcommand(1);
+    app.fallthrough();  // --settings and --from may also follow the command
+
+    CliSession session(corvane::executablePath());
+    session.addCommonOptions(app);
+    addAdaptersCommand(app, session);
+    addListCommand(app, session);
+    addSearchCommand(app, session);
+    addStatusCommand(app, session);
+    addOutputCommand(app, session);
+    addPassportCommand(app, session);
+    addSetAddressCommand(app, session);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "corvanectl: " << e.what() << "\nRun 'corvanectl --help' for usage.\n";
+        return kExitUsage;
+    }
+    try {
+        return session.runParsedCommand();
+    } catch (const CommandError& e) {
+        std::cout.flush();
+        std::cerr << "corvanectl: " << e.what() << '\n';
+        return e.status();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return finished(run(argc, argv));
+    } catch (const std::exception& e) {  // out of memory, and the like: say so, fail
+        std::cerr << "corvanectl: " << e.what() << '\n';
+        return kExitFailure;
+    }
+}

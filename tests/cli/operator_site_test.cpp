@@ -1,0 +1,126 @@
+// Where a front end reads the operator's settings and which local address it sends from.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "devices/found_modules.h"
+#include "devices/operator_site.h"
+#include "reports/address_formats.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(OperatorSite, SourceAddressChoice) {
+    const LocalAddress a{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
+    const LocalAddress b{ipFromOctets(10, 78, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
+    const std::uint32_t other = ipFromOctets(192, 168, 1, 5);
+    struct Row {
+        const char* name;
+        std::vector<LocalAddress> usable;
+        std::optional<std::uint32_t> requested;
+        std::uint32_t stored;
+        SourceChoiceStatus status;
+        std::uint32_t chosen;
+        const char* problem;  // part of the message
+    };
+    using S = SourceChoiceStatus;
+    const Row rows[] = {
+        {"requested wins over stored", {a, b}, b.address, a.address, S::chosen, b.address, ""},
+        {"stored", {a, b}, {}, b.address, S::chosen, b.address, ""},
+        {"the only one", {a}, {}, 0, S::chosen, a.address, ""},
+        {"stale stored, the only one", {a}, {}, other, S::chosen, a.address, ""},
+        {"requested not local",
+         {a, b},
+         other,
+         a.address,
+         S::requestedNotLocal,
+         0,
+         "192.168.1.5 is not one of this computer's usable addresses (10.77.0.1, 10.78.0.1)"},
+        {"several, none stored",
+         {a, b},
+         {},
+         0,
+         S::severalUnchosen,
+         0,
+         "several local addresses could send (10.77.0.1, 10.78.0.1); choose one with --from"},
+        {"several, stale stored",
+         {a, b},
+         {},
+         other,
+         S::severalUnchosen,
+         0,
+         "the stored choice 192.168.1.5 is not one of them"},
+        {"none", {}, {}, a.address, S::noneUsable, 0, "no usable IPv4 address"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const SourceChoice choice = chooseSourceAddress(row.usable, row.requested, row.stored);
+        EXPECT_EQ(choice.status, row.status);
+        EXPECT_EQ(choice.chosen() ? choice.address.address : 0u, row.chosen);
+        EXPECT_NE(sourceChoiceProblem(choice).find(row.problem), std::string::npos)
+            << sourceChoiceProblem(choice);
+        EXPECT_EQ(choice.chosen(), sourceChoiceProblem(choice).empty());
+    }
+}
+
+TEST(OperatorSite, SettingsFileOfAFrontEnd) {
+    char pattern[] = "/tmp/corvane-site-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path folder = pattern;
+    const std::string beside = (folder / "corvane-control.ini").string();
+    EXPECT_EQ(frontEndSettingsLocation((folder / "corvanectl").string(), std::nullopt).path,
+              beside);
+    EXPECT_EQ(frontEndSettingsLocation((folder / "corvanectl").string(), "/x/y.ini").path,
+              "/x/y.ini");
+
+    struct Row {
+        const char* name;
+        std::function<void()> prepare;
+        SettingsState state;
+    };
+    const Row rows[] = {
+        {"absent", [] {}, SettingsState::absent},
+        {"readable", [&] { std::ofstream(beside) << "[List]\nTotal=0\n"; },
+         SettingsState::readable},
+        {"a folder", [&] { fs::remove(beside), fs::create_directory(beside); },
+         SettingsState::unreadable},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.prepare();
+        const SettingsAccess access = checkSettingsAccess(SettingsLocation{beside, {}});
+        EXPECT_EQ(access.state, row.state);
+        EXPECT_EQ(access.path, beside);
+    }
+    // A per-user file not made yet: the reads come from the original beside the program.
+    const SettingsAccess original =
+        checkSettingsAccess(SettingsLocation{(folder / "user.ini").string(), beside});
+    EXPECT_EQ(original.path, beside);
+    fs::remove_all(folder);
+}
+
+TEST(OperatorSite, FoundModulesSortedByMacWithSharedAddressesMarked) {
+    const auto hello = [](std::uint8_t last, std::uint8_t ipLast) {
+        DeviceHello h;
+        h.mac = {0x02, 0xC0, 0x7A, 0xDE, 0x00, last};
+        h.ipAddress = ipFromOctets(10, 77, 64, ipLast);
+        return h;
+    };
+    const auto modules =
+        sortFoundModules({hello(3, 20), hello(1, 11), hello(2, 20), hello(0x10, 12)});
+    std::vector<std::pair<int, bool>> seen;
+    for (const FoundModule& m : modules) {
+        seen.emplace_back(m.hello.mac[5], m.duplicateAddress);
+    }
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<int, bool>>{{1, false}, {2, true}, {3, true}, {0x10, false}}));
+}
+
+}  // namespace
+}  // namespace corvane

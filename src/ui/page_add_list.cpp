@@ -170,7 +170,7 @@ void CPageAddList::fillList() {
         // Selecting it stays allowed: the next page is where the address is changed.
         const QStringList others = otherUsersOfAddress(i);
         if (!others.isEmpty()) {
-            row->setIcon(0, warning);
+            row->setIcon(1, warning);  // by the address: the MAC column has no room to spare
             const QString tip = fillTextArguments(
                 QString::fromStdString(loadText(static_cast<int>(ExtraText::addressAlsoUsed))),
                 {others.join(QStringLiteral(", "))});

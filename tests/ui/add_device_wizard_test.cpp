@@ -601,7 +601,7 @@ private slots:
         QStringList tips;
         for (int row = 0; row < h.list()->topLevelItemCount(); ++row) {
             const QTreeWidgetItem* item = h.list()->topLevelItem(row);
-            QCOMPARE(item->icon(0).isNull(), item->toolTip(0).isEmpty());
+            QCOMPARE(item->icon(1).isNull(), item->toolTip(0).isEmpty());
             QCOMPARE(item->toolTip(1), item->toolTip(0));
             tips << item->text(0) + QLatin1String(": ") + item->toolTip(0);
         }

@@ -12,6 +12,12 @@
 
 namespace corvane {
 
+// Status reads of many modules at once: local address, targets, options, a callback
+// per result (index, reading), and a flag the caller may raise.
+using SweepOperation = std::function<std::size_t(
+    const LocalAddress&, const std::vector<std::uint32_t>&, const SweepOptions&,
+    const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>;
+
 struct DeviceOperations {
     std::function<bool(const LocalAddress&, std::uint16_t, std::vector<DeviceHello>&)>
         searchDevices = corvane::searchDevices;

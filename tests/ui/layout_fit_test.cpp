@@ -60,22 +60,28 @@ QSize textSize(const QFont& font, const QString& text, int wrapWidth = 0) {
     return metrics.size(0, shown);
 }
 
+// Empty when `text` in `needed` fits `room`, else what it needs and has.
+QString misfit(const QString& text, QSize needed, QSize room) {
+    if (needed.width() <= room.width() && needed.height() <= room.height()) {
+        return {};
+    }
+    return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
+        .arg(text)
+        .arg(needed.width())
+        .arg(needed.height())
+        .arg(room.width())
+        .arg(room.height());
+}
+
 QString labelMisfit(const QLabel* label) {
     if (label->text().isEmpty() || !label->pixmap().isNull()) {
         return {};
     }
     const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(),
                                                       -label->margin(), -label->margin());
-    const QSize needed =
-        textSize(label->font(), label->text(), label->wordWrap() ? room.width() : 0);
-    if (needed.width() > room.width() || needed.height() > room.height()) {
-        return QStringLiteral("needs %1x%2, has %3x%4")
-            .arg(needed.width())
-            .arg(needed.height())
-            .arg(room.width())
-            .arg(room.height());
-    }
-    return {};
+    return misfit(label->text(),
+                  textSize(label->font(), label->text(), label->wordWrap() ? room.width() : 0),
+                  room.size());
 }
 
 QString buttonMisfit(const QAbstractButton* button) {
@@ -90,16 +96,7 @@ QString buttonMisfit(const QAbstractButton* button) {
         contents = QStyle::SE_CheckBoxContents;
     }
     const QRect room = button->style()->subElementRect(contents, &option, button);
-    const QSize needed = textSize(button->font(), button->text());
-    if (needed.width() > room.width() || needed.height() > room.height()) {
-        return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
-            .arg(button->text())
-            .arg(needed.width())
-            .arg(needed.height())
-            .arg(room.width())
-            .arg(room.height());
-    }
-    return {};
+    return misfit(button->text(), textSize(button->font(), button->text()), room.size());
 }
 
 // A field's text, as typed or loaded, must show whole between its frame and margins.

@@ -15,7 +15,6 @@ class CheckAllProgress : public QDialog {
 public:
     explicit CheckAllProgress(QWidget* parent);
     void setProgress(int current, int total);
-    bool cancelled() const { return m_cancelled; }
     QPushButton* cancelButton() const { return m_cancelButton; }
 
 signals:

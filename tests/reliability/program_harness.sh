@@ -154,14 +154,25 @@ settings_file_of() {
 # start_program FOLDER [USER] [VAR=VALUE...]: starts the copy in FOLDER in the
 # background, in a clean environment (English, the X display, the folder's private
 # runtime and home folders); sets started_pid and started_ms.
+# The sanitizers' own settings (the asan preset's), as NAME=VALUE words for env: the
+# program starts in a clean environment but for these.
+sanitizer_settings() {
+    local name
+    for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+        [ -n "${!name:-}" ] && printf '%s=%s\n' "$name" "${!name}"
+    done
+}
+
 start_program() {
     local folder="$1" user="${2:-}"
     shift 2 2>/dev/null || shift $#
     local xauthority="${XAUTHORITY:-}"
     [ -n "$user" ] && xauthority="$folder/xauthority"
+    # shellcheck disable=SC2046  # one NAME=VALUE word a line, without blanks
     local environment=(env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" XAUTHORITY="$xauthority"
                        LANG=C LC_ALL=C LANGUAGE= QT_QPA_PLATFORM=xcb
-                       HOME="$folder/home" XDG_RUNTIME_DIR="$folder/runtime" "$@")
+                       HOME="$folder/home" XDG_RUNTIME_DIR="$folder/runtime"
+                       $(sanitizer_settings) "$@")
     local switch=()
     [ -n "$user" ] && switch=(setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups --)
     started_ms="$(now_ms)"

@@ -54,9 +54,10 @@ go="$harness_work/go"
 pids=()
 for i in $(seq 1 "$kSimultaneous"); do
     (while [ ! -e "$go" ]; do sleep 0.001; done
+     # shellcheck disable=SC2046  # one NAME=VALUE word a line, without blanks
      exec env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" XAUTHORITY="${XAUTHORITY:-}" LANG=C LC_ALL=C \
          QT_QPA_PLATFORM=xcb HOME="$folder/home" XDG_RUNTIME_DIR="$folder/runtime" \
-         "$folder/program/corvane-control" >"$harness_work/out.$i" 2>&1) &
+         $(sanitizer_settings) "$folder/program/corvane-control" >"$harness_work/out.$i" 2>&1) &
     pids+=($!)
     harness_program_pids+=($!)
 done

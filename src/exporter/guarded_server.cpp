@@ -111,6 +111,7 @@ public:
     }
 
     bool refused() const { return m_refused; }
+    bool cutOff() const { return m_cutOff; }
 
     bool is_readable() const override {
         return m_begin < m_end || (m_ssl != nullptr && SSL_pending(m_ssl) > 0);
@@ -121,7 +122,7 @@ public:
     }
 
     ssize_t read(char* ptr, size_t size) override {
-        if (m_refused) {
+        if (m_refused || m_cutOff) {
             return -1;
         }
         if (m_begin == m_end) {
@@ -143,6 +144,9 @@ public:
     }
 
     ssize_t write(const char* ptr, size_t size) override {
+        if (m_cutOff) {
+            return -1;  // a client too slow to send its request gets no answer at all
+        }
         if (m_refused) {
             return static_cast<ssize_t>(size);  // the refusal has been sent instead
         }
@@ -200,7 +204,7 @@ private:
                     return 0;
                 }
                 if (!waitForTls(got, m_readDeadline)) {
-                    return -1;
+                    return stopReading();
                 }
                 continue;
             }
@@ -214,7 +218,7 @@ private:
             }
             if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
                 !waitReady(m_fd, POLLIN, m_readDeadline)) {
-                return -1;
+                return stopReading();
             }
         }
     }
@@ -247,6 +251,12 @@ private:
         return true;
     }
 
+    // The request did not come in time, or the connection failed: nothing more is said.
+    ssize_t stopReading() {
+        m_cutOff = true;
+        return -1;
+    }
+
     // The head is too large: say so in place of any answer, and read no more.
     void refuse() {
         const std::string body = m_sawLineEnd ? "The request's headers are too large.\r\n"
@@ -273,6 +283,7 @@ private:
     std::size_t m_headBytes = 0;
     bool m_sawLineEnd = false;
     bool m_refused = false;
+    bool m_cutOff = false;
 };
 
 // httplib's thread pool with a bounded line: a connection that finds every worker busy
@@ -366,7 +377,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
                 stream.beginRequest();
                 bool closed = false;
                 const bool served = process_request(stream, left == 1, closed, nullptr);
-                if (!served || closed || stream.refused()) {
+                if (!served || closed || stream.refused() || stream.cutOff()) {
                     break;
                 }
             }

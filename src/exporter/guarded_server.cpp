@@ -50,9 +50,16 @@ bool waitReady(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-std::string addressText(const sockaddr_storage& address, int& port) {
+// The address and port of one end of a connection (getpeername or getsockname); empty
+// when the system does not say.
+std::string socketAddress(int fd, int (*nameOf)(int, sockaddr*, socklen_t*), int& port) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
     char text[INET6_ADDRSTRLEN] = {};
     port = 0;
+    if (nameOf(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
     if (address.ss_family == AF_INET) {
         const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
         inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
@@ -154,19 +161,11 @@ public:
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        ip = ::getpeername(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
-                 ? addressText(address, port)
-                 : std::string();
+        ip = socketAddress(m_fd, ::getpeername, port);
     }
 
     void get_local_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        ip = ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
-                 ? addressText(address, port)
-                 : std::string();
+        ip = socketAddress(m_fd, ::getsockname, port);
     }
 
     socket_t socket() const override { return m_fd; }

@@ -51,6 +51,25 @@ void addSettings(MetricsText& text, const StatusSummary& s) {
     }
 }
 
+// Why a read ended, in a few words.
+const char* endingOf(StatusOutcome outcome) {
+    switch (outcome) {
+        case StatusOutcome::answered:
+            return "a status reply arrived";
+        case StatusOutcome::timeout:
+            return "no datagram of 8 bytes or more arrived before the deadline";
+        case StatusOutcome::refused:
+            return "the network refused both ports (ICMP unreachable)";
+        case StatusOutcome::shortReply:
+            return "only datagrams shorter than a tag arrived before the deadline";
+        case StatusOutcome::unexpectedReply:
+            return "the first long-enough datagram carried another tag than WiZnStAs";
+        case StatusOutcome::socket:
+            return "the sockets could not be opened, bound or used";
+    }
+    return "";
+}
+
 }  // namespace
 
 std::string probeMetrics(const StatusReading& reading, const DeviceList& listed) {
@@ -103,9 +122,9 @@ std::string probeTrace(const StatusReading& reading, const LocalAddress& local,
                 " steps only)\n";
     }
     char ended[160];
-    std::snprintf(ended, sizeof ended, "Ended: %s after %.3f ms\n",
+    std::snprintf(ended, sizeof ended, "Ended: %s after %.3f ms: %s\n",
                   std::string(statusOutcomeName(reading.outcome)).c_str(),
-                  reading.duration.count() / 1000.0);
+                  reading.duration.count() / 1000.0, endingOf(reading.outcome));
     return text + ended;
 }
 

@@ -1,6 +1,8 @@
 # Installation rules and the Debian package.
 #
-#   cmake --install build --prefix /usr/local      installs the program and corvanectl,
+#   cmake --install build --prefix /usr/local      installs the program, corvanectl and
+#                                                  corvane_exporter (its unit goes to
+#                                                  /lib/systemd/system, see below),
 #                                                  their manual pages, desktop entry,
 #                                                  software-centre entry, icons, copyright
 #                                                  and changelog
@@ -72,6 +74,22 @@ if(TARGET corvanectl)
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvanectl.h2m)
 endif()
 
+# The exporter beside them, with its service unit, and the alert rules and example
+# Prometheus configuration as examples. The unit goes where Debian 12 keeps a package's
+# units; its ExecStart names the program for systemd's own search path, so it works
+# from /usr/bin and /usr/local/bin alike.
+if(TARGET corvane_exporter)
+  install(TARGETS corvane_exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  corvane_manual_page(corvane_exporter 1 "Prometheus exporter for broadcast head-end modules"
+                      INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvane_exporter.h2m)
+  set(CORVANE_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH
+      "Where the exporter's systemd unit is installed (absolute, outside the prefix)")
+  install(FILES ${CORVANE_DATA_DIR}/corvane-exporter.service
+          DESTINATION ${CORVANE_SYSTEMD_UNIT_DIR})
+  install(FILES ${CORVANE_DATA_DIR}/corvane-rules.yml ${CORVANE_DATA_DIR}/prometheus.yml
+          DESTINATION ${CORVANE_DOC_DIR}/examples)
+endif()
+
 install(FILES ${CORVANE_DATA_DIR}/corvane-control.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CORVANE_DATA_DIR}/org.corvane_control.corvane_control.metainfo.xml
@@ -112,7 +130,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "output runs, starts, stops and configures that output, and saves a\n"
     "module's passport to a text file. English and Russian user interface.\n"
     "corvanectl does the same from a shell, with tables, CSV and JSON for\n"
-    "scripts and inventories.")
+    "scripts and inventories. corvane_exporter gives the modules' status to\n"
+    "Prometheus, with a systemd unit and alert rules.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvane-control.org/")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

@@ -5,8 +5,9 @@
 #                                   entry, whose screenshots must be files of docs/screenshots
 #   package_test.sh package         cpack builds the .deb into a scratch folder; lintian
 #                                   finds no error or warning, the package holds its files
-#                                   (program, corvanectl, changelog, entry and manual pages
-#                                   at the package's version), and its tree passes appstreamcli
+#                                   (program, corvanectl, corvane_exporter with its unit and
+#                                   examples, changelog, entry and manual pages at the
+#                                   package's version), and its tree passes appstreamcli
 #                                   validate-tree
 # Any error or warning line fails; hints and notes are shown only. A check whose tool is
 # missing reports SKIP (status 77) with the reason.
@@ -112,6 +113,11 @@ usr/share/man/man1/corvane-control.1.gz|"corvane-control {version}"
 usr/share/man/man1/corvane-control.1.gz|\fB\-\-version\fR
 usr/share/man/man1/corvanectl.1.gz|"corvanectl {version}"
 usr/share/man/man1/corvanectl.1.gz|\fBset\-address\fR
+usr/share/man/man1/corvane_exporter.1.gz|"corvane_exporter {version}"
+usr/share/man/man1/corvane_exporter.1.gz|\fB\-\-web.listen\-address\fR
+lib/systemd/system/corvane-exporter.service|DynamicUser=yes
+usr/share/doc/corvane-control/examples/corvane-rules.yml|alert: ModuleDown
+usr/share/doc/corvane-control/examples/prometheus.yml|metrics_path: /probe
 usr/share/doc/corvane-control/copyright|Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 usr/share/doc/corvane-control/changelog.gz|corvane-control ({version})
 ROWS
@@ -123,6 +129,9 @@ ROWS
     said="$("$tree/usr/bin/corvanectl" --version 2>&1)"
     [ "$said" = "corvanectl $version" ] ||
         fail "the packaged corvanectl --version says '$said', not 'corvanectl $version'"
+    said="$("$tree/usr/bin/corvane_exporter" --version 2>&1)"
+    [ "$said" = "corvane_exporter $version" ] ||
+        fail "the packaged corvane_exporter --version says '$said', not 'corvane_exporter $version'"
     validate "installed tree" appstreamcli validate-tree --no-net "$tree"
 }
 

@@ -1,0 +1,256 @@
+#include "exporter/exporter_routes.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "devices/found_modules.h"
+#include "exporter/metrics_text.h"
+#include "exporter/probe_report.h"
+#include "exporter/process_metrics.h"
+#include "exporter/target_rules.h"
+#include "net/datagram_exchange.h"
+#include "net/local_addresses.h"
+#include "reports/address_formats.h"
+
+namespace corvane::exporter {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr char kPlainText[] = "text/plain; charset=utf-8";
+constexpr milliseconds kLeastProbeWait{100};
+constexpr double kScrapeMarginSeconds = 0.5;
+
+std::string htmlEscape(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+void answerText(httplib::Response& response, int status, const std::string& text) {
+    response.status = status;
+    response.set_content(text + "\n", kPlainText);
+}
+
+nlohmann::json targetGroup(std::uint32_t ip, nlohmann::json labels) {
+    return {{"targets", {formatIpAddress(ip)}}, {"labels", std::move(labels)}};
+}
+
+}  // namespace
+
+milliseconds probeWait(const std::string& header) {
+    if (header.empty()) {
+        return kExchangeWait;
+    }
+    char* end = nullptr;
+    const double seconds = std::strtod(header.c_str(), &end);
+    if (end == header.c_str() || *end != '\0' || !std::isfinite(seconds)) {
+        return kExchangeWait;
+    }
+    const double wait = std::max(seconds - kScrapeMarginSeconds, 0.0) * 1000;
+    if (wait >= static_cast<double>(kExchangeWait.count())) {
+        return kExchangeWait;
+    }
+    return std::max(kLeastProbeWait, milliseconds(static_cast<long long>(wait)));
+}
+
+ExporterRoutes::ExporterRoutes(ProbeService& prober, SiteDeviceList& site, WebConfigStore& web,
+                               ExporterSetup setup)
+    : m_prober(prober), m_site(site), m_web(web), m_setup(std::move(setup)) {}
+
+void ExporterRoutes::install(httplib::Server& server) {
+    server.set_pre_routing_handler([this](const httplib::Request& request,
+                                          httplib::Response& response) {
+        return authorized(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                             : httplib::Server::HandlerResponse::Handled;
+    });
+    server.Get("/probe", [this](const httplib::Request& request, httplib::Response& response) {
+        probe(request, response);
+    });
+    server.Get("/metrics",
+               [this](const httplib::Request&, httplib::Response& response) { metrics(response); });
+    server.Get("/targets", [this](const httplib::Request& request, httplib::Response& response) {
+        targets(request, response);
+    });
+    server.Get("/", [this](const httplib::Request&, httplib::Response& response) {
+        index(response);
+    });
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
+            std::string what = "unknown error";
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                what = e.what();
+            } catch (...) {  // the message above says it all
+            }
+            answerText(response, 500, "internal error: " + what);
+        });
+}
+
+bool ExporterRoutes::authorized(const httplib::Request& request, httplib::Response& response) {
+    const auto web = m_web.current();
+    if (web->config.users.empty() ||
+        m_auth.allows(web->config.users, request.get_header_value("Authorization"))) {
+        return true;
+    }
+    response.set_header("WWW-Authenticate", "Basic realm=\"corvane_exporter\"");
+    answerText(response, 401, "Unauthorized");
+    return false;
+}
+
+void ExporterRoutes::probe(const httplib::Request& request, httplib::Response& response) {
+    const std::string text =
+        request.get_param_value_count("target") == 1 ? request.get_param_value("target") : "";
+    std::vector<LocalAddress> usable;
+    listLocalAddresses(usable);  // an empty list refuses every target but with --allow-any-target
+    const TargetCheck check = checkTarget(text, usable, m_setup.allowAnyTarget);
+    if (check.verdict != TargetVerdict::accepted) {
+        ++m_invalidTargets;
+        answerText(response, 400, targetProblem(check, text));
+        return;
+    }
+    const milliseconds wait = probeWait(request.get_header_value("X-Prometheus-Scrape-Timeout-Seconds"));
+    const bool debug = request.get_param_value("debug") == "true";
+    const ProbeService::Probe probe = m_prober.probe(check.ip, wait, debug);
+    if (probe.admission != ProbeService::Admission::admitted) {
+        response.set_header("Retry-After", "1");
+        answerText(response, 503,
+                   probe.admission == ProbeService::Admission::overLimit
+                       ? "too many probes in flight (the limit is " +
+                             std::to_string(m_prober.maxProbes()) + "); try again"
+                       : "the exporter is stopping");
+        return;
+    }
+    const std::string metrics = probeMetrics(probe.reading, m_site.current()->devices);
+    if (debug) {
+        response.set_content(probeTrace(probe.reading, m_prober.local(), wait) +
+                                 "\nMetrics that would have been returned:\n" + metrics,
+                             kPlainText);
+        return;
+    }
+    response.set_content(metrics, kTextFormatContentType);
+}
+
+void ExporterRoutes::metrics(httplib::Response& response) {
+    const ProbeCounters counters = m_prober.counters();
+    MetricsText text;
+    text.add("corvane_exporter_build_info", MetricType::gauge,
+             "The exporter's version, as a label; always 1.", 1, {{"version", CORVANE_VERSION}});
+    constexpr char kProbesHelp[] =
+        "Probes by result: how the status read ended, or why it was not made.";
+    for (std::size_t i = 0; i < counters.byOutcome.size(); ++i) {
+        text.add("corvane_exporter_probes_total", MetricType::counter, kProbesHelp,
+                 static_cast<double>(counters.byOutcome[i]),
+                 {{"result", std::string(statusOutcomeName(static_cast<StatusOutcome>(i)))}});
+    }
+    text.add("corvane_exporter_probes_total", MetricType::counter, kProbesHelp,
+             static_cast<double>(counters.overLimit), {{"result", "over_limit"}});
+    text.add("corvane_exporter_probes_total", MetricType::counter, kProbesHelp,
+             static_cast<double>(m_invalidTargets.load()), {{"result", "invalid_target"}});
+    text.add("corvane_exporter_probes_in_flight", MetricType::gauge,
+             "Probes admitted and not yet answered.", static_cast<double>(counters.probesInFlight));
+    text.add("corvane_exporter_probes_max_in_flight", MetricType::gauge,
+             "Probes admitted at most at once; more are answered 503.",
+             static_cast<double>(m_prober.maxProbes()));
+    text.add("corvane_exporter_exchanges_in_flight", MetricType::gauge,
+             "Status exchanges with modules whose request is out (probes of one module share one).",
+             static_cast<double>(counters.exchangesInFlight));
+    if (m_web.path()) {
+        text.add("corvane_exporter_web_config_last_reload_successful", MetricType::gauge,
+                 "Whether the last reload of the web configuration file succeeded.",
+                 m_web.lastReloadSucceeded() ? 1 : 0);
+    }
+    if (const auto figures = readProcessFigures()) {
+        addProcessMetrics(text, *figures);
+    }
+    response.set_content(text.render(), kTextFormatContentType);
+}
+
+void ExporterRoutes::targets(const httplib::Request& request, httplib::Response& response) {
+    nlohmann::json groups = nlohmann::json::array();
+    if (request.get_param_value("discover") == "1") {
+        const auto found = m_prober.search();
+        if (!found) {
+            answerText(response, 500,
+                       "the search could not be sent from " +
+                           formatIpAddress(m_prober.local().address));
+            return;
+        }
+        for (const FoundModule& module : sortFoundModules(*found)) {
+            groups.push_back(targetGroup(module.hello.ipAddress,
+                                         {{"mac", formatMacAddress(module.hello.mac)}}));
+        }
+    } else {
+        const auto site = m_site.current();
+        if (site->state == SettingsState::unreadable) {
+            answerText(response, 500,
+                       "cannot read the settings file " + site->path + ": " + site->reason);
+            return;
+        }
+        for (std::size_t i = 0; i < site->devices.size(); ++i) {
+            groups.push_back(targetGroup(site->devices[i].ipAddress,
+                                         {{"mac", site->devices[i].macAddress},
+                                          {"position", std::to_string(i + 1)}}));
+        }
+    }
+    response.set_content(groups.dump() + "\n", "application/json");
+}
+
+void ExporterRoutes::index(httplib::Response& response) {
+    const auto web = m_web.current();
+    const auto site = m_site.current();
+    const std::string settingsState = site->state == SettingsState::readable
+                                          ? std::to_string(site->devices.size()) + " modules listed"
+                                      : site->state == SettingsState::absent
+                                          ? "no file yet: no modules listed"
+                                          : "cannot be read: " + site->reason;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"Version", CORVANE_VERSION},
+        {"Listening on", m_setup.listenAddress},
+        {"Sending from", formatIpAddress(m_prober.local().address) + " (" + m_setup.sourceReason + ")"},
+        {"Settings file", site->path + " (" + settingsState + ")"},
+        {"Targets allowed", m_setup.allowAnyTarget ? "any module address (--allow-any-target)"
+                                                   : "module addresses in this computer's subnets"},
+        {"Probes in flight at most", std::to_string(m_prober.maxProbes())},
+        {"Web configuration", m_web.path() ? *m_web.path() : "none"},
+        {"TLS", web->tls ? "on" : "off"},
+        {"Basic authentication", web->config.users.empty() ? "off" : "on"},
+    };
+    std::string html =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Corvane exporter</title></head>"
+        "<body>\n<h1>Corvane exporter</h1>\n<p>Status of broadcast head-end modules for "
+        "Prometheus.</p>\n<ul>\n<li><a href=\"metrics\">metrics</a>: the exporter's own</li>\n"
+        "<li><a href=\"targets\">targets</a>: the device list for HTTP service discovery "
+        "(<a href=\"targets?discover=1\">from a search</a> instead)</li>\n"
+        "<li>probe?target=A.B.C.D: one module's status (&amp;debug=true shows the datagrams)</li>\n"
+        "</ul>\n<form action=\"probe\"><label>Probe <input name=\"target\" "
+        "placeholder=\"A.B.C.D\"></label> <label><input type=\"checkbox\" name=\"debug\" "
+        "value=\"true\"> debug</label> <input type=\"submit\" value=\"Probe\"></form>\n"
+        "<h2>Configuration</h2>\n<table>\n";
+    for (const auto& [name, value] : rows) {
+        html += "<tr><th align=\"left\">" + htmlEscape(name) + "</th><td>" + htmlEscape(value) +
+                "</td></tr>\n";
+    }
+    html += "</table>\n</body></html>\n";
+    response.set_content(html, "text/html; charset=utf-8");
+}
+
+}  // namespace corvane::exporter

@@ -1,0 +1,67 @@
+// The web configuration in force, read again when its file (or a certificate or key it
+// names) changes, as Prometheus's exporters do. A new version that does not parse, or
+// whose certificate and key cannot be loaded, leaves the last good one in force and is
+// reported in the log once. Each new connection takes the version in force when it
+// arrives, so a change between TLS and plain HTTP needs no restart.
+#pragma once
+
+#include <openssl/ssl.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exporter/web_config.h"
+
+namespace corvane::exporter {
+
+struct ActiveWebConfig {
+    WebConfig config;
+    std::shared_ptr<SSL_CTX> tls;  // null for plain HTTP
+};
+
+class WebConfigStore {
+public:
+    // Without a path: plain HTTP and no login, for good.
+    explicit WebConfigStore(std::optional<std::string> path);
+
+    // Reads the file for the first time; false, with `error`, when it is not usable
+    // (the exporter then does not start).
+    bool load(std::string& error);
+
+    // The version in force, after a look at whether the files changed. Any thread.
+    std::shared_ptr<const ActiveWebConfig> current();
+
+    bool lastReloadSucceeded() const { return m_lastReloadSucceeded; }
+    const std::optional<std::string>& path() const { return m_path; }
+
+private:
+    struct FileStamp {
+        std::string path;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        std::int64_t modifiedNs = -1;
+        friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    };
+
+    std::vector<FileStamp> stampsOf(const WebConfig* config) const;
+    std::shared_ptr<const ActiveWebConfig> build(std::string& error) const;
+
+    const std::optional<std::string> m_path;
+    std::mutex m_mutex;
+    std::shared_ptr<const ActiveWebConfig> m_active;
+    std::vector<FileStamp> m_stamps;  // of the version last tried, good or not
+    std::atomic<bool> m_lastReloadSucceeded{true};
+};
+
+// A server context for TLS from the certificate chain and key files; null, with
+// `error`, when they cannot be loaded or do not match.
+std::shared_ptr<SSL_CTX> makeTlsContext(const TlsSettings& tls, std::string& error);
+
+}  // namespace corvane::exporter

@@ -1,0 +1,454 @@
+// The real corvane_exporter against one rack of simulated modules: every endpoint, what
+// each sends (from the simulator's log), targets refused with nothing sent, the scrape
+// timeout, one exchange shared by concurrent probes of a module, 503 above the limit, the
+// bounds on requests, SIGTERM, TLS and basic authentication with a certificate and a hash
+// made here, and a real Prometheus scraping through service discovery.
+#include <crypt.h>
+#include <poll.h>
+
+#include <future>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+
+#include "lab/exporter_lab_support.h"
+#include "lab/lab_test_support.h"
+
+namespace corvane::lab {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Sends `head` (one byte every `trickleMs` when not 0) on a fresh connection and reads
+// until the exporter closes it; what came back, and after how many seconds it closed.
+std::pair<std::string, double> rawRequest(int port, const std::string& head, int trickleMs = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const auto start = Clock::now();
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return {"(no connection)", 0};
+    }
+    std::string answer;
+    char buffer[4096];
+    if (trickleMs == 0) {
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);  // a refusal mid-way is read below
+    }
+    for (std::size_t sent = 0; trickleMs > 0 && sent < head.size(); ++sent) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::send(fd, head.data() + sent, 1, MSG_NOSIGNAL) < 0 ||
+            ::poll(&ready, 1, trickleMs) > 0) {
+            break;  // cut off: what the exporter said, if anything, is read below
+        }
+    }
+    for (;;) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, 20000) <= 0) {
+            break;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return {answer, secondsSince(start)};
+}
+
+class ExporterLab : public LabTest {
+protected:
+    void SetUp() override {
+        LabTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        const char* program = std::getenv("CORVANE_EXPORTER");
+        ASSERT_NE(program, nullptr) << "CORVANE_EXPORTER names the corvane_exporter to test";
+        m_program = program;
+        char pattern[] = "/tmp/exporter-lab-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_folder = pattern;
+        // 11 runs, 12 is stopped, 13 reports entries, 14 to 16 are silent.
+        const std::string rack =
+            "mac=02:c0:7a:de:00:01 ip=" + ip(11) +
+            " protocol=1 mode=3 dest=239.10.1.1 port=1234 flags=0x0010\n"
+            "mac=02:c0:7a:de:00:02 ip=" + ip(12) + " protocol=2 mode=0 dest=239.10.1.2 port=5000\n"
+            "mac=02:c0:7a:de:00:03 ip=" + ip(13) +
+            " out=0x1100,239.10.2.1,1234,0x0100 out=0x1000,239.10.2.2,1234,0x0200"
+            " in=0x2100,0.0.0.0,5000\n"
+            "mac=02:c0:7a:de:00:04 ip=" + ip(14) + " silent=1\n"
+            "mac=02:c0:7a:de:00:05 ip=" + ip(15) + " silent=1\n"
+            "mac=02:c0:7a:de:00:06 ip=" + ip(16) + " silent=1\n";
+        startModsim(m_modsim, {}, rack);
+        writeSettings({11, 12, 14});
+    }
+    void TearDown() override {
+        if (!m_folder.empty()) {
+            fs::remove_all(m_folder);
+        }
+    }
+
+    std::string ip(std::uint32_t n) const { return moduleText(n); }
+
+    // The operator's settings: the modules at `listed`, the lab's adapter chosen.
+    void writeSettings(const std::vector<std::uint32_t>& listed) {
+        std::string text = "[Config]\nLocalIP=" + storedSetting(segment().programAddress) +
+                           "\n[List]\nTotal=" + std::to_string(listed.size()) + "\n";
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            char mac[32];
+            std::snprintf(mac, sizeof mac, "02:C0:7A:DE:00:%02u", listed[i] - 10);
+            text += "IP" + std::to_string(i) + "=" + storedSetting(ip(listed[i])) + "\nMAC" +
+                    std::to_string(i) + "=" + mac + "\n";
+        }
+        // Through a new file, as the window's atomic replacement does.
+        std::ofstream(m_folder / "settings.new") << text;
+        fs::rename(m_folder / "settings.new", settingsPath());
+    }
+    fs::path settingsPath() const { return m_folder / "corvane-control.ini"; }
+
+    void startExporter(ExporterProcess& exporter, std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--settings", settingsPath().string()});
+        std::string error;
+        ASSERT_TRUE(exporter.start(m_program, arguments, (m_folder / "exporter.log").string(),
+                                   error))
+            << error;
+    }
+
+    // The addresses the rack received datagrams for since `from` (an index into its log).
+    std::multiset<std::string> sentSince(std::size_t from, std::size_t expected) const {
+        const auto log = m_modsim.waitForLog([](const LoggedDatagram&) { return true; },
+                                             from + expected, expected == 0 ? 300 : 3000);
+        std::multiset<std::string> sent;
+        for (std::size_t i = from; i < log.size(); ++i) {
+            EXPECT_TRUE(isFrom(log[i], "WiZnAsGt") || isFrom(log[i], "WiZnLiSt"))
+                << "only status reads and the discovery search are ever sent";
+            sent.insert(log[i].destination);
+        }
+        return sent;
+    }
+
+    std::string m_program;
+    fs::path m_folder;
+    ModsimProcess m_modsim;
+};
+
+TEST_F(ExporterLab, EveryEndpointAgainstOneRack) {
+    ExporterProcess exporter;
+    startExporter(exporter, {"--from", segment().programAddress, "--probe.max-in-flight", "3"});
+    httplib::Client http = exporter.client();
+    const std::string broadcast = "255.255.255.255";
+    struct Row {
+        const char* name;
+        std::string path;
+        httplib::Headers headers;
+        int status;
+        std::vector<std::string> contains;
+        std::vector<std::string> sentTo;  // each address once per port
+        double atLeast;                   // seconds
+        double atMost;
+    };
+    const Row rows[] = {
+        {"a running single output, listed", "/probe?target=" + ip(11), {}, 200,
+         {"corvane_probe_success 1\n", "corvane_output_running 1\n",
+          "corvane_output_info{protocol=\"RTP\",destination=\"239.10.1.1:1234\","
+          "no_stuffing=\"true\"} 1\n",
+          "corvane_module_info{mac=\"02:C0:7A:DE:00:01\",position=\"1\"} 1\n"},
+         {ip(11)}, 0, 1},
+        {"entries", "/probe?target=" + ip(13), {}, 200,
+         {"corvane_probe_success 1\n",
+          "corvane_output_entry_running{entry=\"1\",destination=\"239.10.2.2:1234\"} 0\n",
+          "corvane_input_entry_info{entry=\"0\",source=\"0.0.0.0:5000\"} 1\n"},
+         {ip(13)}, 0, 1},
+        {"a silent module answers after its 3 s with 200", "/probe?target=" + ip(14), {}, 200,
+         {"corvane_probe_success 0\n", "corvane_probe_failure_info{reason=\"timeout\"} 1\n",
+          "position=\"3\""},
+         {ip(14)}, 2.9, 3.6},
+        {"a short scrape timeout shortens the wait", "/probe?target=" + ip(14),
+         {{"X-Prometheus-Scrape-Timeout-Seconds", "1.2"}}, 200,
+         {"corvane_probe_success 0\n", "corvane_probe_duration_seconds 0.7"}, {ip(14)}, 0.6, 1.2},
+        {"debug: the datagrams and the end", "/probe?target=" + ip(12) + "&debug=true", {}, 200,
+         {"from " + segment().programAddress, "sent           port 9100  26 bytes  "
+                                              "57695a6e41734774000000",
+          "received       port 9", "Ended: answered after", "corvane_output_running 0\n"},
+         {ip(12)}, 0, 1},
+        {"outside the subnets: refused, nothing sent", "/probe?target=10.200.1.1", {}, 400,
+         {"outside the subnets"}, {}, 0, 1},
+        {"not a module address: refused", "/probe?target=" + segment().moduleAddress(0), {}, 400,
+         {"not an address a module may have"}, {}, 0, 1},
+        {"not an address: refused", "/probe?target=" + ip(11) + ":9100", {}, 400,
+         {"not an IPv4 address"}, {}, 0, 1},
+        {"no target", "/probe", {}, 400, {"target parameter is missing"}, {}, 0, 1},
+        {"targets from the device list", "/targets", {}, 200,
+         {"[{\"labels\":{\"mac\":\"02:C0:7A:DE:00:01\",\"position\":\"1\"},\"targets\":[\"" +
+          ip(11) + "\"]},"},
+         {}, 0, 1},
+        {"targets from a search", "/targets?discover=1", {}, 200,
+         {"{\"labels\":{\"mac\":\"02:C0:7A:DE:00:03\"},\"targets\":[\"" + ip(13) + "\"]}]"},
+         {broadcast}, 1.9, 3},
+        {"the page", "/", {}, 200,
+         {"<a href=\"metrics\">", "Sending from</th><td>" + segment().programAddress + " (--from)",
+          "3 modules listed"},
+         {}, 0, 1},
+        {"an unknown path", "/nothing", {}, 404, {}, {}, 0, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t logged = m_modsim.log().size();
+        const auto start = Clock::now();
+        const auto result = http.Get(row.path, row.headers);
+        const double took = secondsSince(start);
+        ASSERT_TRUE(result) << httplib::to_string(result.error());
+        EXPECT_EQ(result->status, row.status) << result->body;
+        for (const std::string& part : row.contains) {
+            EXPECT_NE(result->body.find(part), std::string::npos) << part << "\n" << result->body;
+        }
+        EXPECT_GE(took, row.atLeast);
+        EXPECT_LE(took, row.atMost);
+        std::multiset<std::string> expected;
+        for (const std::string& to : row.sentTo) {
+            expected.insert({to, to});
+        }
+        EXPECT_EQ(sentSince(logged, expected.size()), expected);
+    }
+    const auto targets = Json::parse(http.Get("/targets")->body);
+    EXPECT_EQ(targets.size(), 3u);
+    EXPECT_EQ(targets[2], (Json{{"targets", {ip(14)}},
+                               {"labels", {{"mac", "02:C0:7A:DE:00:04"}, {"position", "3"}}}}));
+
+    // A module the operator adds is served from the next refresh.
+    writeSettings({11, 12, 14, 13});
+    EXPECT_EQ(Json::parse(http.Get("/targets")->body).at(3).at("targets").at(0), ip(13));
+    EXPECT_NE(http.Get("/probe?target=" + ip(13))->body.find("position=\"4\""), std::string::npos);
+
+    // Three probes of one silent module at once share one exchange; three more of another
+    // fill the limit, and a fourth is answered 503 at once with nothing sent.
+    std::size_t logged = m_modsim.log().size();
+    const auto probeAll = [&](std::uint32_t module) {
+        std::vector<std::future<int>> probes;
+        for (int i = 0; i < 3; ++i) {
+            probes.push_back(std::async(std::launch::async, [&exporter, this, module] {
+                const auto result = exporter.client().Get("/probe?target=" + ip(module));
+                return result ? result->status : -1;
+            }));
+        }
+        return probes;
+    };
+    for (auto& probe : probeAll(15)) {
+        EXPECT_EQ(probe.get(), 200);
+    }
+    EXPECT_EQ(sentSince(logged, 2), (std::multiset<std::string>{ip(15), ip(15)}));
+    logged = m_modsim.log().size();
+    auto busy = probeAll(16);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto start = Clock::now();
+    const auto refused = http.Get("/probe?target=" + ip(11));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503) << refused->body;
+    EXPECT_LT(secondsSince(start), 0.5);
+    for (auto& probe : busy) {
+        EXPECT_EQ(probe.get(), 200);
+    }
+    EXPECT_EQ(sentSince(logged, 2), (std::multiset<std::string>{ip(16), ip(16)}));
+    const std::string metrics = http.Get("/metrics")->body;
+    for (const std::string line : {
+             "corvane_exporter_probes_total{result=\"answered\"} 4\n",
+             "corvane_exporter_probes_total{result=\"timeout\"} 8\n",
+             "corvane_exporter_probes_total{result=\"over_limit\"} 1\n",
+             "corvane_exporter_probes_total{result=\"invalid_target\"} 4\n",
+             "corvane_exporter_probes_in_flight 0\n", "corvane_exporter_exchanges_in_flight 0\n",
+             "corvane_exporter_build_info{version=\"", "process_resident_memory_bytes ",
+             "process_open_fds ", "process_cpu_seconds_total ", "process_start_time_seconds "}) {
+        EXPECT_NE(metrics.find(line), std::string::npos) << line << metrics;
+    }
+
+    // Bounds: a long request line, a large header, a client that says nothing and one
+    // that trickles its request are all cut off.
+    const std::string longPath = "GET /probe?target=" + std::string(9000, '1') + " HTTP/1.1\r\n\r\n";
+    EXPECT_EQ(rawRequest(exporter.port(), longPath).first.rfind("HTTP/1.1 414 ", 0), 0u);
+    const std::string bigHeader =
+        "GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(9000, 'a') + "\r\n\r\n";
+    EXPECT_EQ(rawRequest(exporter.port(), bigHeader).first.rfind("HTTP/1.1 431 ", 0), 0u);
+    auto silent = std::async(std::launch::async, [&] { return rawRequest(exporter.port(), ""); });
+    auto trickle = std::async(std::launch::async, [&] {
+        return rawRequest(exporter.port(), "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: " +
+                                               std::string(200, 'a') + "\r\n\r\n", 400);
+    });
+    const auto [quiet, quietSeconds] = silent.get();
+    EXPECT_EQ(quiet, "");
+    EXPECT_GT(quietSeconds, 4.5);
+    EXPECT_LT(quietSeconds, 7);
+    const auto [slow, slowSeconds] = trickle.get();
+    EXPECT_EQ(slow, "");
+    EXPECT_GT(slowSeconds, 9.5);
+    EXPECT_LT(slowSeconds, 13);
+
+    // SIGTERM while a probe waits: it is answered, then the exporter exits 0.
+    auto last = std::async(std::launch::async, [&] {
+        const auto result = exporter.client().Get("/probe?target=" + ip(14));
+        return result ? result->body : std::string();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(exporter.stop(), 0);
+    EXPECT_NE(last.get().find("corvane_probe_success 0\n"), std::string::npos);
+    const std::string log = fileText(m_folder / "exporter.log");
+    EXPECT_NE(log.find("level=info msg=\"received SIGTERM"), std::string::npos) << log;
+}
+
+// A test certificate for 127.0.0.1 and a bcrypt hash, made here; the web configuration
+// changed under the running exporter.
+TEST_F(ExporterLab, TlsAndBasicAuthentication) {
+    const fs::path cert = m_folder / "server.crt", key = m_folder / "server.key";
+    const std::string openssl =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+        "-addext subjectAltName=IP:127.0.0.1 -keyout " + key.string() + " -out " + cert.string() +
+        " 2>/dev/null";
+    if (std::system(openssl.c_str()) != 0) {
+        GTEST_SKIP() << "the openssl command is missing or failed; no test certificate";
+    }
+    char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+    ASSERT_NE(crypt_gensalt_rn("$2y$", 5, nullptr, 0, salt, sizeof salt), nullptr);
+    crypt_data data{};
+    const std::string hash = crypt_r("lab-password", salt, &data);
+    const fs::path web = m_folder / "web.yml";
+    const std::string tlsConfig = "tls_server_config:\n  cert_file: server.crt\n"
+                                  "  key_file: server.key\nbasic_auth_users:\n  prometheus: " +
+                                  hash + "\n";
+    std::ofstream(web) << tlsConfig;
+
+    ExporterProcess exporter;
+    startExporter(exporter, {"--web.config.file", web.string()});
+    const auto https = [&](const char* user, const char* password) {
+        auto client = std::make_unique<httplib::SSLClient>("127.0.0.1", exporter.port());
+        client->set_ca_cert_path(cert.c_str());
+        client->enable_server_certificate_verification(true);
+        if (user != nullptr) {
+            client->set_basic_auth(user, password);
+        }
+        return client;
+    };
+    struct Row {
+        const char* name;
+        const char* user;
+        const char* password;
+        std::string path;
+        int status;
+    };
+    const Row rows[] = {
+        {"no credentials", nullptr, nullptr, "/probe?target=" + ip(11), 401},
+        {"wrong password", "prometheus", "guess", "/probe?target=" + ip(11), 401},
+        {"unknown user", "alice", "lab-password", "/metrics", 401},
+        {"every endpoint is covered", nullptr, nullptr, "/targets", 401},
+        {"the page too", nullptr, nullptr, "/", 401},
+        {"right credentials", "prometheus", "lab-password", "/probe?target=" + ip(11), 200},
+        {"and again, remembered", "prometheus", "lab-password", "/metrics", 200},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t logged = m_modsim.log().size();
+        auto client = https(row.user, row.password);
+        const auto result = client->Get(row.path);
+        ASSERT_TRUE(result) << httplib::to_string(result.error());
+        EXPECT_EQ(result->status, row.status);
+        if (row.status == 401) {
+            EXPECT_EQ(result->get_header_value("WWW-Authenticate"),
+                      "Basic realm=\"corvane_exporter\"");
+        }
+        const std::size_t sent = row.status == 200 && row.path.rfind("/probe", 0) == 0 ? 2 : 0;
+        EXPECT_EQ(sentSince(logged, sent).size(), sent);
+    }
+    EXPECT_FALSE(exporter.client().Get("/metrics")) << "plain HTTP is not served beside TLS";
+
+    // A file that does not parse keeps the last good one in force, and says so.
+    std::ofstream(web) << "tls_server_config: [\n";
+    EXPECT_EQ(https("prometheus", "lab-password")->Get("/metrics")->status, 200);
+    EXPECT_EQ(https(nullptr, nullptr)->Get("/metrics")->status, 401);
+    EXPECT_NE(fileText(m_folder / "exporter.log").find("the last good one stays in force"),
+              std::string::npos);
+    // A valid file without TLS or users: plain HTTP from the next connection on.
+    std::ofstream(web) << "# plain HTTP, no login\n";
+    const auto plain = exporter.client().Get("/metrics");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->status, 200);
+    EXPECT_NE(plain->body.find("corvane_exporter_web_config_last_reload_successful 1\n"),
+              std::string::npos);
+    EXPECT_EQ(exporter.stop(), 0);
+}
+
+// Debian's prometheus finds the modules through /targets and scrapes them through /probe,
+// relabelled as in the shipped example.
+TEST_F(ExporterLab, RealPrometheus) {
+    if (std::system("command -v prometheus >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "prometheus is missing (scripts/setup-packages installs it)";
+    }
+    writeSettings({11, 13, 14});
+    ExporterProcess exporter;
+    startExporter(exporter, {});
+    const int prometheusPort = freeLoopbackPort();
+    const std::string exporterAddress = "127.0.0.1:" + std::to_string(exporter.port());
+    std::ofstream(m_folder / "prometheus.yml")
+        << "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+           "scrape_configs:\n"
+           "  - job_name: corvane\n    metrics_path: /probe\n"
+           "    http_sd_configs:\n      - url: http://" << exporterAddress << "/targets\n"
+           "        refresh_interval: 1s\n"
+           "    relabel_configs:\n"
+           "      - source_labels: [__address__]\n        target_label: __param_target\n"
+           "      - source_labels: [__param_target]\n        target_label: instance\n"
+           "      - target_label: __address__\n        replacement: " << exporterAddress << "\n";
+    const std::string command =
+        "exec prometheus --config.file=" + (m_folder / "prometheus.yml").string() +
+        " --storage.tsdb.path=" + (m_folder / "data").string() +
+        " --web.listen-address=127.0.0.1:" + std::to_string(prometheusPort) + " >" +
+        (m_folder / "prometheus.log").string() + " 2>&1";
+    pid_t prometheus = -1;
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+    ASSERT_EQ(posix_spawn(&prometheus, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv),
+                          environ),
+              0);
+    std::map<std::string, std::string> seen;
+    const std::map<std::string, std::string> wanted = {{ip(11), "1"}, {ip(13), "1"}, {ip(14), "0"}};
+    httplib::Client api("127.0.0.1", prometheusPort);
+    const auto deadline = Clock::now() + std::chrono::seconds(45);
+    std::string answer;
+    while (seen != wanted && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto result = api.Get("/api/v1/query?query=corvane_probe_success");
+        if (!result || result->status != 200) {
+            answer = result ? result->body : httplib::to_string(result.error());
+            continue;
+        }
+        answer = result->body;
+        seen.clear();
+        const Json parsed = Json::parse(result->body, nullptr, false);
+        if (parsed.is_discarded()) {
+            continue;
+        }
+        for (const Json& sample : parsed["data"]["result"]) {
+            seen[sample["metric"]["instance"].get<std::string>()] =
+                sample["value"][1].get<std::string>();
+        }
+    }
+    kill(prometheus, SIGTERM);
+    waitpid(prometheus, nullptr, 0);
+    EXPECT_EQ(seen, wanted) << answer << "\n" << fileText(m_folder / "prometheus.yml");
+    EXPECT_EQ(exporter.stop(), 0);
+}
+
+}  // namespace
+}  // namespace corvane::lab

@@ -104,20 +104,15 @@ DeviceList CliSession::deviceList() const {
 
 LocalAddress CliSession::sourceAddress() const {
     std::optional<std::uint32_t> requested;
-    std::uint32_t stored = 0;
     if (m_fromText) {
         requested = addressOf(*m_fromText);
-    } else {
-        const SettingsLocation location = frontEndSettingsLocation(m_executable, m_settingsPath);
-        const SettingsAccess access = checkSettingsAccess(location);
-        if (access.state == SettingsState::unreadable) {
-            throw CommandError(kExitFailure, "cannot read the settings file " + access.path +
-                                                 " for the chosen local address: " + access.reason +
-                                                 " (or give --from ADDRESS)");
-        }
-        stored = storedLocalAddress(SettingsFile(location));
     }
-    const SourceChoice choice = chooseSourceAddress(requested, stored);
+    std::string settingsProblem;
+    const SourceChoice choice = chooseFrontEndSource(
+        requested, frontEndSettingsLocation(m_executable, m_settingsPath), settingsProblem);
+    if (!settingsProblem.empty()) {
+        throw CommandError(kExitFailure, settingsProblem);
+    }
     if (!choice.chosen()) {
         // No usable address at all is this computer's state; the others are the command
         // line's to fix.

@@ -145,4 +145,21 @@ std::string sourceChoiceProblem(const SourceChoice& choice) {
     return text;
 }
 
+SourceChoice chooseFrontEndSource(std::optional<std::uint32_t> requested,
+                                  const SettingsLocation& location, std::string& settingsProblem) {
+    settingsProblem.clear();
+    std::uint32_t stored = 0;
+    if (!requested) {
+        const SettingsAccess access = checkSettingsAccess(location);
+        if (access.state == SettingsState::unreadable) {
+            settingsProblem = "cannot read the settings file " + access.path +
+                              " for the chosen local address: " + access.reason +
+                              " (or give --from ADDRESS)";
+            return {};
+        }
+        stored = storedLocalAddress(SettingsFile(location));
+    }
+    return chooseSourceAddress(requested, stored);
+}
+
 }  // namespace corvane

@@ -71,6 +71,13 @@ SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
 // The same over this computer's addresses (listLocalAddresses).
 SourceChoice chooseSourceAddress(std::optional<std::uint32_t> requested, std::uint32_t stored);
 
+// A front end's whole choice: `requested` (--from) when given; otherwise the address
+// stored in the settings at `location`, which must then be readable, else the only
+// usable one. When the settings file exists but cannot be read, nothing is chosen and
+// `settingsProblem` says why, for the operator.
+SourceChoice chooseFrontEndSource(std::optional<std::uint32_t> requested,
+                                  const SettingsLocation& location, std::string& settingsProblem);
+
 // Why no address was chosen, in one or two lines for the operator, listing the usable
 // addresses; empty when one was chosen.
 std::string sourceChoiceProblem(const SourceChoice& choice);

@@ -91,8 +91,9 @@ void addOptions(CLI::App& app, Options& options) {
         ->check(CLI::Validator(
             [](std::string& text) {
                 return parseIpv4(text) ? std::string()
-                                       : "'" + text + "' is not an IPv4 address (four numbers "
-                                                      "0-255 joined by dots)";
+                                       : "'" + text +
+                                             "' is not an IPv4 address (four numbers "
+                                             "0-255 joined by dots)";
             },
             ""));
     app.add_flag("--allow-any-target", options.allowAnyTarget,
@@ -108,22 +109,18 @@ void addOptions(CLI::App& app, Options& options) {
 // The local address to send from, as corvanectl chooses it.
 SourceChoice chooseSource(const Options& options, const SettingsLocation& location) {
     std::optional<std::uint32_t> requested;
-    std::uint32_t stored = 0;
     if (options.from) {
         requested = parseIpv4(*options.from);
-    } else {
-        const SettingsAccess access = checkSettingsAccess(location);
-        if (access.state == SettingsState::unreadable) {
-            throw StartError(kExitFailure, "cannot read the settings file " + access.path +
-                                               " for the chosen local address: " + access.reason +
-                                               " (or give --from ADDRESS)");
-        }
-        stored = storedLocalAddress(SettingsFile(location));
     }
-    SourceChoice choice = chooseSourceAddress(requested, stored);
+    std::string settingsProblem;
+    SourceChoice choice = chooseFrontEndSource(requested, location, settingsProblem);
+    if (!settingsProblem.empty()) {
+        throw StartError(kExitFailure, settingsProblem);
+    }
     if (!choice.chosen()) {
-        throw StartError(choice.status == SourceChoiceStatus::noneUsable ? kExitFailure : kExitUsage,
-                         sourceChoiceProblem(choice));
+        throw StartError(
+            choice.status == SourceChoiceStatus::noneUsable ? kExitFailure : kExitUsage,
+            sourceChoiceProblem(choice));
     }
     return choice;
 }
@@ -152,7 +149,8 @@ void watchSignals(GuardedServer& server, const std::atomic<bool>& finished) {
     while (!finished) {
         const int signal = sigtimedwait(&signals, nullptr, &poll);
         if (signal > 0 && !stopping) {
-            logLine(LogLevel::info, std::string("received ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
+            logLine(LogLevel::info, std::string("received ") +
+                                        (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
                                         ": no new connections; letting the probes in flight end");
             stopping = true;
         }
@@ -175,8 +173,8 @@ int serve(const Options& options) {
     SiteDeviceList site(location);
     const auto list = site.current();
     if (list->state == SettingsState::unreadable) {
-        logLine(LogLevel::warn, "cannot read the settings file " + list->path + ": " + list->reason +
-                                    "; /targets answers 500 until it can be read");
+        logLine(LogLevel::warn, "cannot read the settings file " + list->path + ": " +
+                                    list->reason + "; /targets answers 500 until it can be read");
     }
 
     ProbeService prober(source.address, options.maxProbes);
@@ -184,13 +182,13 @@ int serve(const Options& options) {
     limits.workerThreads = options.maxProbes + kSpareWorkers;
     limits.maxWaitingConnections = limits.workerThreads;
     GuardedServer server(limits, [&web] { return web.current()->tls; });
-    ExporterRoutes routes(prober, site, web,
-                          {options.listen, options.allowAnyTarget, list->path,
-                           reasonText(source.reason)});
+    ExporterRoutes routes(
+        prober, site, web,
+        {options.listen, options.allowAnyTarget, list->path, reasonText(source.reason)});
     routes.install(server);
     if (!server.bind_to_port(listen.host, listen.port)) {
-        throw StartError(kExitFailure, "cannot listen on " + options.listen + ": " +
-                                           std::strerror(errno));
+        throw StartError(kExitFailure,
+                         "cannot listen on " + options.listen + ": " + std::strerror(errno));
     }
     logLine(LogLevel::info, std::string("listening on ") + options.listen +
                                 (web.current()->tls ? " (TLS)" : "") + "; sending from " +

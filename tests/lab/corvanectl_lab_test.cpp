@@ -59,11 +59,7 @@ CtlRun runCtl(const std::string& program, const fs::path& folder,
               const fs::path& workingFolder = {}) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> pointers;
-    for (auto& word : argv) {
-        pointers.push_back(word.data());
-    }
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers = lab::spawnArguments(argv);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const fs::path out = folder / "out", err = folder / "err";

@@ -45,11 +45,7 @@ public:
         std::vector<std::string> argv = {program, "--web.listen-address",
                                          "127.0.0.1:" + std::to_string(m_port)};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> pointers;
-        for (auto& word : argv) {
-            pointers.push_back(word.data());
-        }
-        pointers.push_back(nullptr);
+        std::vector<char*> pointers = lab::spawnArguments(argv);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),

@@ -28,6 +28,20 @@ extern char** environ;
 
 namespace corvane::lab {
 
+// The argument vector posix_spawn wants: pointers into `words`, then a null pointer.
+inline std::vector<char*> spawnArguments(const std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (const std::string& word : words) {
+        pointers.push_back(const_cast<char*>(word.c_str()));
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace corvane::lab
+
+namespace corvane::lab {
+
 // Stored form: the four octets in wire order in memory, as the program keeps them.
 inline std::uint32_t storedIpv4(const std::string& dotted) {
     in_addr address{};
@@ -260,11 +274,7 @@ private:
     }
 
     bool spawn(const std::vector<std::string>& argv, std::string& error) {
-        std::vector<char*> pointers;
-        for (const auto& word : argv) {
-            pointers.push_back(const_cast<char*>(word.c_str()));
-        }
-        pointers.push_back(nullptr);
+        std::vector<char*> pointers = spawnArguments(argv);
         // Its "READY" line goes to a file; its error messages stay visible.
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);

@@ -176,6 +176,15 @@ class LayoutFitTest : public QObject {
     QFont m_desktopFont;
     QTemporaryDir m_folder;
 
+    // The row's language, and the desktop's font grown by `scale`, for every window
+    // made from here on.
+    void useLanguageAndFont(bool russian, double scale) {
+        QFont font = m_desktopFont;
+        font.setPointSizeF(m_desktopFont.pointSizeF() * scale);
+        QApplication::setFont(font);
+        applyLanguage(russian);
+    }
+
     void check(QWidget* window) {
         QVERIFY(QTest::qWaitForWindowExposed(window));
         const QStringList faults = misfits(window);
@@ -206,10 +215,7 @@ private slots:
     void everyWindow() {
         QFETCH(bool, russian);
         QFETCH(double, scale);
-        QFont font = m_desktopFont;
-        font.setPointSizeF(m_desktopFont.pointSizeF() * scale);
-        QApplication::setFont(font);
-        applyLanguage(russian);
+        useLanguageAndFont(russian, scale);
 
         SettingsFile settings(m_folder.filePath(QStringLiteral("layout.ini")).toStdString());
         settings.writeInt("Layout", "Language", russian ? 1 : 0);
@@ -262,10 +268,7 @@ private slots:
     void everyMessageBox() {
         QFETCH(bool, russian);
         QFETCH(double, scale);
-        QFont font = m_desktopFont;
-        font.setPointSizeF(m_desktopFont.pointSizeF() * scale);
-        QApplication::setFont(font);
-        applyLanguage(russian);
+        useLanguageAndFont(russian, scale);
         const QString removal = fillTextArguments(QString::fromStdString(loadText(10101)),
                                                   {QStringLiteral("255.255.255.254")});
         const QString fileFailed = fillTextArguments(

@@ -49,22 +49,37 @@ function(corvane_allowed_folders name out)
   set(${out} ${allowed} PARENT_SCOPE)
 endfunction()
 
-# A build step that fails when a core source includes a folder its library does not
-# declare (an import that runs upward or sideways), or any Qt header. It reruns whenever
-# a core source changes; the rules come from the corvane_core_library calls.
+# A front end (the window, corvanectl, the exporter) may include its own folder and the
+# core folders it builds on, never another front end's; Qt only where QT is given.
+function(corvane_front_end name folder)
+  cmake_parse_arguments(ARG "QT" "" "DEPENDS" ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_FRONT_ENDS ${name})
+  set_property(GLOBAL PROPERTY CORVANE_FOLDER_OF_${name} ${folder})
+  set_property(GLOBAL PROPERTY CORVANE_DEPENDS_OF_${name} ${ARG_DEPENDS})
+  set_property(GLOBAL PROPERTY CORVANE_QT_OF_${name} ${ARG_QT})
+endfunction()
+
+# A build step that fails when a core or front-end source includes a folder its library
+# does not declare (an import that runs upward or sideways), or a Qt header outside the
+# window. It reruns whenever such a source changes; the rules come from the
+# corvane_core_library and corvane_front_end calls.
 function(corvane_check_core_includes)
   get_property(libraries GLOBAL PROPERTY CORVANE_CORE_LIBRARIES)
+  get_property(front_ends GLOBAL PROPERTY CORVANE_FRONT_ENDS)
+  list(APPEND libraries ${front_ends})
   set(rules "")
   set(all_sources "")
   foreach(library IN LISTS libraries)
     get_property(folder GLOBAL PROPERTY CORVANE_FOLDER_OF_${library})
     corvane_allowed_folders(${library} allowed)
+    get_property(qt_allowed GLOBAL PROPERTY CORVANE_QT_OF_${library})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h
                                         ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
     list(APPEND all_sources ${sources})
     string(APPEND rules "list(APPEND corvane_libraries ${library})\n"
                         "set(corvane_folder_${library} \"${CMAKE_SOURCE_DIR}/${folder}\")\n"
-                        "set(corvane_allowed_${library} \"${allowed}\")\n")
+                        "set(corvane_allowed_${library} \"${allowed}\")\n"
+                        "set(corvane_qt_${library} \"${qt_allowed}\")\n")
   endforeach()
   set(rules_file ${CMAKE_BINARY_DIR}/core_include_rules.cmake)
   file(WRITE ${rules_file} "${rules}")

@@ -283,9 +283,16 @@ void appendKeyLine(std::string& out, std::string_view key, std::string_view valu
 
 }  // namespace
 
-std::string IniDocument::applied(const std::vector<IniEdit>& edits) const {
+// What a batch of edits does to the text: new values and inserted key lines at places
+// in the original, and sections that are not there yet, appended at the end.
+struct IniDocument::EditPlan {
     std::vector<PlannedChange> changes;
     std::vector<NewSection> newSections;
+};
+
+IniDocument::EditPlan IniDocument::planned(const std::vector<IniEdit>& edits) const {
+    EditPlan plan;
+    auto& [changes, newSections] = plan;
     // Where each edited key went, so that a later edit of the same key in one batch
     // replaces the earlier value instead of adding a second line.
     struct Target {
@@ -293,13 +300,13 @@ std::string IniDocument::applied(const std::vector<IniEdit>& edits) const {
         std::size_t index;
         std::size_t keyIndex;
     };
-    std::map<std::string, Target> planned;         // "section\nkey", lower-cased
+    std::map<std::string, Target> targets;         // "section\nkey", lower-cased
     std::map<std::string, std::size_t> newByName;  // section lower-cased -> newSections index
     for (const IniEdit& edit : edits) {
         std::string value = encodeValue(edit.value);
         const std::string sectionId = lowered(edit.section);
         const std::string id = sectionId + '\n' + lowered(edit.key);
-        if (const auto it = planned.find(id); it != planned.end()) {
+        if (const auto it = targets.find(id); it != targets.end()) {
             const Target& t = it->second;
             (t.inNewSection ? newSections[t.index].keys[t.keyIndex].second
                             : changes[t.index].value) = std::move(value);
@@ -313,7 +320,7 @@ std::string IniDocument::applied(const std::vector<IniEdit>& edits) const {
                 changes.push_back(
                     {m_sections[*section].insertAt, kInsertion, edit.key, std::move(value)});
             }
-            planned.emplace(id, Target{false, changes.size() - 1, 0});
+            targets.emplace(id, Target{false, changes.size() - 1, 0});
             continue;
         }
         const auto [it, added] = newByName.emplace(sectionId, newSections.size());
@@ -322,17 +329,21 @@ std::string IniDocument::applied(const std::vector<IniEdit>& edits) const {
         }
         auto& keys = newSections[it->second].keys;
         keys.emplace_back(edit.key, std::move(value));
-        planned.emplace(id, Target{true, it->second, keys.size() - 1});
+        targets.emplace(id, Target{true, it->second, keys.size() - 1});
     }
-
     // Insertions at one place keep the order of the edits.
     std::stable_sort(
         changes.begin(), changes.end(),
         [](const PlannedChange& a, const PlannedChange& b) { return a.offset < b.offset; });
+    return plan;
+}
+
+std::string IniDocument::applied(const std::vector<IniEdit>& edits) const {
+    const EditPlan plan = planned(edits);
     std::string out;
     out.reserve(m_text.size() + edits.size() * 32);
     std::size_t copied = 0;
-    for (const PlannedChange& change : changes) {
+    for (const PlannedChange& change : plan.changes) {
         out.append(m_text, copied, change.offset - copied);
         copied = change.offset;
         if (change.length == kInsertion) {
@@ -343,7 +354,7 @@ std::string IniDocument::applied(const std::vector<IniEdit>& edits) const {
         }
     }
     out.append(m_text, copied);
-    for (const NewSection& section : newSections) {
+    for (const NewSection& section : plan.newSections) {
         startLine(out, m_lineEnding);
         out += '[';
         out += section.name;

@@ -79,6 +79,8 @@ private:
         std::size_t m_used = 0;
     };
 
+    struct EditPlan;
+    EditPlan planned(const std::vector<IniEdit>& edits) const;
     void parse();
     void parseLine(std::size_t begin, std::size_t end, std::size_t next, std::uint32_t& current);
     std::optional<std::uint32_t> findSection(std::string_view name) const;

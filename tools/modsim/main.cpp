@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,8 +128,9 @@ bool parseIpOption(const std::string& name, const std::string& value, std::uint3
     return true;
 }
 
-bool applyOption(const std::string& name, const std::string& value, Options& options) {
-    unsigned long number = 0;
+// Each group of options answers nothing for a name that is not its own.
+std::optional<bool> applySourceOption(const std::string& name, const std::string& value,
+                                      Options& options) {
     if (name == "--config") {
         if (auto error = readModuleFile(value, options.modules))
             return fail(*error);
@@ -137,57 +139,82 @@ bool applyOption(const std::string& name, const std::string& value, Options& opt
         if (auto error = parseModuleLine(value, module))
             return fail("--module: " + *error);
         options.modules.push_back(module);
-    } else if (name == "--modules") {
-        if (!parseIntOption(name, value, 65535, number))
-            return false;
-        options.rack.count = static_cast<int>(number);
-    } else if (name == "--base-ip") {
-        return parseIpOption(name, value, options.rack.baseIp);
-    } else if (name == "--mask") {
-        return parseIpOption(name, value, options.rack.mask);
-    } else if (name == "--gateway") {
-        return parseIpOption(name, value, options.rack.gateway);
-    } else if (name == "--mac-prefix") {
-        auto bytes = parseMacBytes(value);
-        if (!bytes || bytes->size() > 5)
-            return fail(name + ": expected up to five octets");
-        options.rack.macPrefix = *bytes;
-    } else if (name == "--ports") {
-        if (value != "9100" && value != "9101" && value != "both") {
-            return fail(name + ": expected 9100, 9101 or both");
-        }
-        options.rack.ports = value;
-    } else if (name == "--class") {
-        if (!parseIntOption(name, value, 0xFFFF, number))
-            return false;
-        options.rack.deviceClass = static_cast<std::uint16_t>(number);
-    } else if (name == "--delay" || name == "--delay-spread") {
-        if (!parseIntOption(name, value, 600000, number))
-            return false;
-        (name == "--delay" ? options.rack.delayMs : options.rack.delaySpreadMs) =
-            static_cast<int>(number);
     } else if (name == "--set") {
         options.rackOverrides.push_back(value);
-    } else if (name == "--flood") {
-        if (!parseIntOption(name, value, 1000000, number))
-            return false;
-        options.flood.ratePerSecond = static_cast<int>(number);
-    } else if (name == "--flood-target") {
-        return parseIpOption(name, value, options.flood.targetIp);
-    } else if (name == "--flood-source") {
-        return parseIpOption(name, value, options.flood.sourceIp);
-    } else if (name == "--seed") {
-        if (!parseIntOption(name, value, 0xFFFFFFFF, number))
-            return false;
-        options.flood.seed = static_cast<std::uint32_t>(number);
     } else if (name == "--log") {
         options.logPath = value;
     } else if (name == "--ready-file") {
         options.readyFile = value;
     } else {
-        return fail("unknown option " + name + " (see --help)");
+        return std::nullopt;
     }
     return true;
+}
+
+std::optional<bool> applyRackOption(const std::string& name, const std::string& value,
+                                    RackOptions& rack) {
+    unsigned long number = 0;
+    if (name == "--modules") {
+        if (!parseIntOption(name, value, 65535, number))
+            return false;
+        rack.count = static_cast<int>(number);
+    } else if (name == "--base-ip" || name == "--mask" || name == "--gateway") {
+        return parseIpOption(name, value,
+                             name == "--base-ip" ? rack.baseIp
+                             : name == "--mask"  ? rack.mask
+                                                 : rack.gateway);
+    } else if (name == "--mac-prefix") {
+        auto bytes = parseMacBytes(value);
+        if (!bytes || bytes->size() > 5)
+            return fail(name + ": expected up to five octets");
+        rack.macPrefix = *bytes;
+    } else if (name == "--ports") {
+        if (value != "9100" && value != "9101" && value != "both")
+            return fail(name + ": expected 9100, 9101 or both");
+        rack.ports = value;
+    } else if (name == "--class") {
+        if (!parseIntOption(name, value, 0xFFFF, number))
+            return false;
+        rack.deviceClass = static_cast<std::uint16_t>(number);
+    } else if (name == "--delay" || name == "--delay-spread") {
+        if (!parseIntOption(name, value, 600000, number))
+            return false;
+        (name == "--delay" ? rack.delayMs : rack.delaySpreadMs) = static_cast<int>(number);
+    } else {
+        return std::nullopt;
+    }
+    return true;
+}
+
+std::optional<bool> applyFloodOption(const std::string& name, const std::string& value,
+                                     FloodOptions& flood) {
+    unsigned long number = 0;
+    if (name == "--flood") {
+        if (!parseIntOption(name, value, 1000000, number))
+            return false;
+        flood.ratePerSecond = static_cast<int>(number);
+    } else if (name == "--flood-target") {
+        return parseIpOption(name, value, flood.targetIp);
+    } else if (name == "--flood-source") {
+        return parseIpOption(name, value, flood.sourceIp);
+    } else if (name == "--seed") {
+        if (!parseIntOption(name, value, 0xFFFFFFFF, number))
+            return false;
+        flood.seed = static_cast<std::uint32_t>(number);
+    } else {
+        return std::nullopt;
+    }
+    return true;
+}
+
+bool applyOption(const std::string& name, const std::string& value, Options& options) {
+    if (auto applied = applySourceOption(name, value, options))
+        return *applied;
+    if (auto applied = applyRackOption(name, value, options.rack))
+        return *applied;
+    if (auto applied = applyFloodOption(name, value, options.flood))
+        return *applied;
+    return fail("unknown option " + name + " (see --help)");
 }
 
 bool applyRackOverrides(Options& options, std::vector<SimModule>& rack) {

@@ -218,82 +218,87 @@ SimModule defaultModule() {
     return module;
 }
 
+namespace {
+
+std::optional<std::string> setClass(SimModule& m, std::string_view value) {
+    auto number = parseNumber(value, 0xFFFF);
+    if (!number) {
+        return "expected a number 0..65535";
+    }
+    m.deviceClass = static_cast<std::uint16_t>(*number);
+    return std::nullopt;
+}
+
+std::optional<std::string> setDelay(SimModule& m, std::string_view value) {
+    auto number = parseNumber(value, 600000);
+    if (!number) {
+        return "expected milliseconds 0..600000";
+    }
+    m.delayMs = static_cast<int>(*number);
+    return std::nullopt;
+}
+
+std::optional<std::string> setShortLength(SimModule& m, std::string_view value) {
+    std::size_t length = 0;
+    if (auto error = setLength(length, value, kMaxDatagram)) {
+        return error;
+    }
+    m.shortLength = length;
+    return std::nullopt;
+}
+
+using FieldSetter = std::optional<std::string> (*)(SimModule&, std::string_view);
+
+struct FieldRule {
+    std::string_view key;
+    FieldSetter apply;
+};
+
+// One row per key of a module line; the numbers are byte offsets in the settings record.
+constexpr FieldRule kFieldRules[] = {
+    {"mac", setMac},
+    {"ip", [](SimModule& m, std::string_view v) { return setAddress(m.ip, v); }},
+    {"mask", [](SimModule& m, std::string_view v) { return setAddress(m.mask, v); }},
+    {"gateway", [](SimModule& m, std::string_view v) { return setAddress(m.gateway, v); }},
+    {"gw", [](SimModule& m, std::string_view v) { return setAddress(m.gateway, v); }},
+    {"class", setClass},
+    {"any-class", [](SimModule& m, std::string_view v) { return setFlag(m.answersAnyClass, v); }},
+    {"ports", setPorts},
+    {"protocol", [](SimModule& m, std::string_view v) { return setSingleByte(m, 8, v); }},
+    {"mode", [](SimModule& m, std::string_view v) { return setSingleByte(m, 9, v); }},
+    {"port", [](SimModule& m, std::string_view v) { return setSingleWord(m, 10, v); }},
+    {"dest", [](SimModule& m, std::string_view v) { return setSingleAddress(m, 12, v); }},
+    {"flags", [](SimModule& m, std::string_view v) { return setSingleWord(m, 16, v); }},
+    {"aux1", [](SimModule& m, std::string_view v) { return setSingleWord(m, 18, v); }},
+    {"auxaddr", [](SimModule& m, std::string_view v) { return setSingleAddress(m, 20, v); }},
+    {"aux2", [](SimModule& m, std::string_view v) { return setSingleWord(m, 24, v); }},
+    {"auxb1", [](SimModule& m, std::string_view v) { return setSingleByte(m, 26, v); }},
+    {"byte27", [](SimModule& m, std::string_view v) { return setSingleByte(m, 27, v); }},
+    {"auxb2", [](SimModule& m, std::string_view v) { return setSingleByte(m, 28, v); }},
+    {"auxb3", [](SimModule& m, std::string_view v) { return setSingleByte(m, 29, v); }},
+    {"out", addOutput},
+    {"in", addInput},
+    {"entry", addRawEntry},
+    {"hello-length",
+     [](SimModule& m, std::string_view v) { return setLength(m.helloLength, v, kMaxDatagram); }},
+    {"passport-length",
+     [](SimModule& m, std::string_view v) { return setLength(m.passportLength, v, kMaxDatagram); }},
+    {"delay", setDelay},
+    {"silent", [](SimModule& m, std::string_view v) { return setFlag(m.silent, v); }},
+    {"wrong-tag", [](SimModule& m, std::string_view v) { return setFlag(m.wrongTag, v); }},
+    {"duplicate", [](SimModule& m, std::string_view v) { return setFlag(m.duplicate, v); }},
+    {"short", setShortLength},
+    {"stray-from", setStray},
+};
+
+}  // namespace
+
 std::optional<std::string> applyField(SimModule& m, std::string_view key, std::string_view value) {
-    if (key == "mac")
-        return setMac(m, value);
-    if (key == "ip")
-        return setAddress(m.ip, value);
-    if (key == "mask")
-        return setAddress(m.mask, value);
-    if (key == "gateway" || key == "gw")
-        return setAddress(m.gateway, value);
-    if (key == "class") {
-        auto number = parseNumber(value, 0xFFFF);
-        if (!number)
-            return "expected a number 0..65535";
-        m.deviceClass = static_cast<std::uint16_t>(*number);
-        return std::nullopt;
+    for (const FieldRule& rule : kFieldRules) {
+        if (rule.key == key) {
+            return rule.apply(m, value);
+        }
     }
-    if (key == "any-class")
-        return setFlag(m.answersAnyClass, value);
-    if (key == "ports")
-        return setPorts(m, value);
-    if (key == "protocol")
-        return setSingleByte(m, 8, value);
-    if (key == "mode")
-        return setSingleByte(m, 9, value);
-    if (key == "port")
-        return setSingleWord(m, 10, value);
-    if (key == "dest")
-        return setSingleAddress(m, 12, value);
-    if (key == "flags")
-        return setSingleWord(m, 16, value);
-    if (key == "aux1")
-        return setSingleWord(m, 18, value);
-    if (key == "auxaddr")
-        return setSingleAddress(m, 20, value);
-    if (key == "aux2")
-        return setSingleWord(m, 24, value);
-    if (key == "auxb1")
-        return setSingleByte(m, 26, value);
-    if (key == "byte27")
-        return setSingleByte(m, 27, value);
-    if (key == "auxb2")
-        return setSingleByte(m, 28, value);
-    if (key == "auxb3")
-        return setSingleByte(m, 29, value);
-    if (key == "out")
-        return addOutput(m, value);
-    if (key == "in")
-        return addInput(m, value);
-    if (key == "entry")
-        return addRawEntry(m, value);
-    if (key == "hello-length")
-        return setLength(m.helloLength, value, kMaxDatagram);
-    if (key == "passport-length")
-        return setLength(m.passportLength, value, kMaxDatagram);
-    if (key == "delay") {
-        auto number = parseNumber(value, 600000);
-        if (!number)
-            return "expected milliseconds 0..600000";
-        m.delayMs = static_cast<int>(*number);
-        return std::nullopt;
-    }
-    if (key == "silent")
-        return setFlag(m.silent, value);
-    if (key == "wrong-tag")
-        return setFlag(m.wrongTag, value);
-    if (key == "duplicate")
-        return setFlag(m.duplicate, value);
-    if (key == "short") {
-        std::size_t length = 0;
-        if (auto error = setLength(length, value, kMaxDatagram))
-            return error;
-        m.shortLength = length;
-        return std::nullopt;
-    }
-    if (key == "stray-from")
-        return setStray(m, value);
     return "unknown field";
 }
 

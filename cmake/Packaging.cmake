@@ -1,8 +1,8 @@
 # Installation rules and the Debian package.
 #
 #   cmake --install build --prefix /usr/local      installs the program, corvanectl and
-#                                                  corvane_exporter (its unit goes to
-#                                                  /lib/systemd/system, see below),
+#                                                  corvane_exporter (its service files
+#                                                  under the prefix, see below),
 #                                                  their manual pages, desktop entry,
 #                                                  software-centre entry, icons, copyright
 #                                                  and changelog
@@ -74,20 +74,38 @@ if(TARGET corvanectl)
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvanectl.h2m)
 endif()
 
-# The exporter beside them, with its service unit, and the alert rules and example
-# Prometheus configuration as examples. The unit goes where Debian 12 keeps a package's
-# units; its ExecStart names the program for systemd's own search path, so it works
-# from /usr/bin and /usr/local/bin alike.
+# The exporter beside them, with its service files, and the alert rules and example
+# Prometheus configuration as examples.
 if(TARGET corvane_exporter)
   install(TARGETS corvane_exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   corvane_manual_page(corvane_exporter 1 "Prometheus exporter for broadcast head-end modules"
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvane_exporter.h2m)
-  set(CORVANE_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH
-      "Where the exporter's systemd unit is installed (absolute, outside the prefix)")
-  install(FILES ${CORVANE_DATA_DIR}/corvane-exporter.service
-          DESTINATION ${CORVANE_SYSTEMD_UNIT_DIR})
   install(FILES ${CORVANE_DATA_DIR}/corvane-rules.yml ${CORVANE_DATA_DIR}/prometheus.yml
           DESTINATION ${CORVANE_DOC_DIR}/examples)
+  # The service's unit, its options file and the folder for the settings file. For the
+  # /usr prefix (the package, or an installation into the system's own folders) they go
+  # where Debian 12 keeps them: /lib/systemd/system, /etc/default, /etc. For any other
+  # prefix they stay under it, so that installing into a folder writes nothing outside
+  # it (systemd reads units from /usr/local/lib/systemd/system as well). The prefix is
+  # known only when installing (cmake --install --prefix, cpack), hence install(CODE).
+  # The unit names the program for systemd's own search path and reads
+  # /etc/default/corvane-exporter wherever it is installed.
+  set(CORVANE_SERVICE_STAGE ${CMAKE_CURRENT_BINARY_DIR}/service-files)
+  file(MAKE_DIRECTORY ${CORVANE_SERVICE_STAGE}/corvane-control)
+  string(CONFIGURE [=[
+    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+      set(corvane_root "")
+    else()
+      set(corvane_root "${CMAKE_INSTALL_PREFIX}")
+    endif()
+    file(INSTALL DESTINATION "${corvane_root}/lib/systemd/system" TYPE FILE
+         FILES "@CORVANE_DATA_DIR@/corvane-exporter.service")
+    file(INSTALL DESTINATION "${corvane_root}/etc/default" TYPE FILE
+         RENAME corvane-exporter FILES "@CORVANE_DATA_DIR@/corvane-exporter.default")
+    file(INSTALL DESTINATION "${corvane_root}/etc" TYPE DIRECTORY
+         FILES "@CORVANE_SERVICE_STAGE@/corvane-control")
+  ]=] corvane_install_service @ONLY)
+  install(CODE "${corvane_install_service}")
 endif()
 
 install(FILES ${CORVANE_DATA_DIR}/corvane-control.desktop
@@ -142,5 +160,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_STRIP_FILES ON)
+# The service's maintainer scripts (stop and mask on removal, restart on upgrade, never
+# start on a first installation) call init-system-helpers' deb-systemd-helper and
+# deb-systemd-invoke; /etc/default/corvane-exporter is the operator's, kept on upgrades.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CORVANE_DATA_DIR}/debian/conffiles
+    ${CORVANE_DATA_DIR}/debian/postinst ${CORVANE_DATA_DIR}/debian/prerm
+    ${CORVANE_DATA_DIR}/debian/postrm)
+# Scripts 0755, conffiles 0644, whatever the checkout's modes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

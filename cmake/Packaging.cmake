@@ -32,9 +32,13 @@ find_program(CORVANE_GZIP gzip REQUIRED)
 # program, and installs it to share/man/man<section>. Call it in the folder that defines <target>:
 # CMake 3.25 attaches build steps to a target only there. Without help2man the page is
 # left out, with a warning (scripts/setup-packages installs help2man). INCLUDE adds the
-# sections of a help2man include file; editing it links the program again.
+# sections of a help2man include file; editing it links the program again. CLI11_OPTIONS
+# passes the page through man-page-options.awk, which sets each option of a CLI11
+# program whole in bold with its argument (help2man ends a name at a dot, and CLI11
+# writes the type, range and default beside the argument).
+find_program(CORVANE_AWK NAMES mawk gawk awk)
 function(corvane_manual_page target section description)
-  cmake_parse_arguments(ARG "" "INCLUDE" "" ${ARGN})
+  cmake_parse_arguments(ARG "CLI11_OPTIONS" "INCLUDE" "" ${ARGN})
   if(NOT CORVANE_HELP2MAN)
     message(WARNING "help2man not found: ${target} gets no manual page")
     return()
@@ -49,13 +53,22 @@ function(corvane_manual_page target section description)
     set(include_option --include=${ARG_INCLUDE})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ARG_INCLUDE})
   endif()
+  set(filter_commands "")
+  set(help2man_output ${page})
+  if(ARG_CLI11_OPTIONS)
+    set(filter ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/man-page-options.awk)
+    set(help2man_output ${page}.help2man)
+    set(filter_commands COMMAND ${CORVANE_AWK} -f ${filter} ${help2man_output} > ${page})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${filter})
+  endif()
   # help2man runs the program; --help and --version need no display. gzip -n leaves the
   # name and time out of the header, so equal pages give equal files.
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
     COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
             ${CORVANE_HELP2MAN} --no-info --section=${section} --name=${description}
-            ${include_option} --output=${page} $<TARGET_FILE:${target}>
+            ${include_option} --output=${help2man_output} $<TARGET_FILE:${target}>
+    ${filter_commands}
     COMMAND ${CORVANE_GZIP} -9nf ${page}
     BYPRODUCTS ${page}.gz
     COMMENT "Making the manual page ${name}(${section}) from ${name} --help"
@@ -79,6 +92,7 @@ endif()
 if(TARGET corvane_exporter)
   install(TARGETS corvane_exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   corvane_manual_page(corvane_exporter 1 "Prometheus exporter for broadcast head-end modules"
+                      CLI11_OPTIONS
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvane_exporter.h2m)
   install(FILES ${CORVANE_DATA_DIR}/corvane-rules.yml ${CORVANE_DATA_DIR}/prometheus.yml
           DESTINATION ${CORVANE_DOC_DIR}/examples)

@@ -13,6 +13,8 @@
 #                                   deb-systemd-invoke and systemctl, never start the
 #                                   exporter on a first installation, restart it on an
 #                                   upgrade, stop and mask it on removal, purge its state
+#   package_test.sh manual_page     corvane_exporter's manual page, rendered by man, shows
+#                                   every option of its --help whole, with its argument
 #   package_test.sh install         cmake --install into a scratch prefix, as the user
 #                                   nobody when run as root: it succeeds and writes
 #                                   nothing outside the prefix, the service files included
@@ -192,6 +194,30 @@ postrm purge|yes|yes|no|deb-systemd-helper purge @;deb-systemd-helper unmask @
 ROWS
 }
 
+check_manual_page() {
+    need_tools man
+    local exporter="${CORVANE_EXPORTER:?CORVANE_EXPORTER names the built corvane_exporter}"
+    local page="${CORVANE_EXPORTER_PAGE:?CORVANE_EXPORTER_PAGE names its built manual page}"
+    [ -f "$page" ] || skip "$page was not made (help2man was missing when CMake configured)"
+    zcat "$page" >"$work/page.1" || fail "cannot read $page"
+    MANWIDTH=200 LC_ALL=C.UTF-8 man -l "$work/page.1" >"$work/rendered" 2>"$work/said" ||
+        fail "man cannot render $page: $(cat "$work/said")"
+    # Each option line of --help: "  NAME[,NAME] [ARGUMENT[:TYPE][ in [..]][=DEFAULT]]".
+    local names argument count=0 name roff_name tag
+    while read -r names argument; do
+        count=$((count + 1))
+        argument="${argument%%[:=]*}"
+        tag="${names//,/, }${argument:+ $argument}"
+        grep -qE "^ +${tag//./\\.}( \(.*\))?$" "$work/rendered" ||
+            fail "the rendered page shows no option '$tag'"
+        for name in ${names//,/ }; do
+            roff_name="${name//-/\\-}"
+            grep -qF "\fB$roff_name\fR" "$work/page.1" || fail "the page does not set $name whole in bold"
+        done
+    done < <("$exporter" --help | grep -E '^  -' | sed -E 's/^ +//; s/  +.*//')
+    [ "$count" -ge 8 ] || fail "only $count options found in corvane_exporter --help"
+}
+
 # cmake --install into a scratch prefix. As root it runs as nobody, who can write only
 # the prefix (and the world-writable temporary folders, checked afterwards), plus the
 # install manifest that cmake --install always writes into the build folder.
@@ -226,7 +252,7 @@ check_install() {
 }
 
 case "${1:-}" in
-desktop_entry | metainfo | package | install) "check_$1" ;;
-*) fail "usage: $0 desktop_entry|metainfo|package|install" ;;
+desktop_entry | metainfo | package | install | manual_page) "check_$1" ;;
+*) fail "usage: $0 desktop_entry|metainfo|package|install|manual_page" ;;
 esac
 echo PASS

@@ -95,6 +95,7 @@ if(TARGET corvane_exporter)
                       CLI11_OPTIONS
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvane_exporter.h2m)
   install(FILES ${CORVANE_DATA_DIR}/corvane-rules.yml ${CORVANE_DATA_DIR}/prometheus.yml
+                ${CORVANE_DATA_DIR}/corvane-exporter-credentials.conf
           DESTINATION ${CORVANE_DOC_DIR}/examples)
   # The service's unit, its options file and the folder for the settings file. For the
   # /usr prefix (the package, or an installation into the system's own folders) they go

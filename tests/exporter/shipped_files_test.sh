@@ -4,7 +4,8 @@
 #                                 prometheus.yml, and runs the rules' unit tests (which
 #                                 fire ModuleDown and OutputStopped)
 #   shipped_files_test.sh unit    systemd-analyze verify on the service unit, run on the
-#                                 built exporter; any complaint fails; and the command
+#                                 built exporter, with the example credentials drop-in;
+#                                 any complaint fails; and the command
 #                                 line systemd builds from the unit and its environment
 #                                 file, for the shipped file, none, and an operator's
 #   shipped_files_test.sh service in the network lab: the exporter started from that
@@ -89,10 +90,15 @@ check_unit() {
     sed "s|^ExecStart=corvane_exporter |ExecStart=$exporter |" \
         "$source_dir/data/corvane-exporter.service" >"$work/corvane-exporter.service"
     grep -q "^ExecStart=$exporter " "$work/corvane-exporter.service" || fail "no ExecStart to check"
-    said="$(systemd-analyze verify --man=no "$work/corvane-exporter.service" 2>&1)"
+    # With the example drop-in that hands it the TLS files as credentials.
+    mkdir "$work/corvane-exporter.service.d"
+    cp "$source_dir/data/corvane-exporter-credentials.conf" "$work/corvane-exporter.service.d/"
+    said="$(SYSTEMD_UNIT_PATH="$work:" systemd-analyze verify --man=no "$work/corvane-exporter.service" 2>&1)"
     local status=$?
     echo "$said"
     [ "$status" -eq 0 ] && [ -z "$said" ] || fail "systemd-analyze verify (status $status)"
+    grep -q '^LoadCredential=tls.key:' "$work/corvane-exporter.service.d/corvane-exporter-credentials.conf" ||
+        fail "the example drop-in hands over no key"
     for wanted in DynamicUser=yes ProtectSystem=strict NoNewPrivileges=yes \
         "RestrictAddressFamilies=AF_INET AF_NETLINK AF_UNIX" RestartPreventExitStatus=2 \
         LimitNOFILE=8192; do

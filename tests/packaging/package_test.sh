@@ -128,6 +128,7 @@ lib/systemd/system/corvane-exporter.service|DynamicUser=yes
 etc/default/corvane-exporter|CORVANE_SETTINGS=/etc/corvane-control/corvane-control.ini
 usr/share/doc/corvane-control/examples/corvane-rules.yml|alert: ModuleDown
 usr/share/doc/corvane-control/examples/prometheus.yml|metrics_path: /probe
+usr/share/doc/corvane-control/examples/corvane-exporter-credentials.conf|LoadCredential=tls.key:
 usr/share/doc/corvane-control/copyright|Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 usr/share/doc/corvane-control/changelog.gz|corvane-control ({version})
 ROWS

@@ -175,11 +175,13 @@ STUB
         ln -sf stand-in "$stubs/$tool"
     done
     local script known enabled running expected said u=corvane-exporter.service
+    local -a call
     while IFS='|' read -r script known enabled running expected; do
+        read -ra call <<<"$script"
         : >"$work/calls"
         unshare "${unshare_options[@]}" env CALLS="$work/calls" KNOWN="$known" ENABLED="$enabled" \
             PATH="$stubs:$PATH" sh -c 'mount -t tmpfs none /run && { [ "$1" = no ] || mkdir -p /run/systemd/system; } &&
-                shift && exec sh "$@"' sh "$running" "$control/"$script ||
+                shift && exec sh "$@"' sh "$running" "$control/${call[0]}" "${call[@]:1}" ||
             fail "$script exits with status $?"
         said="$(paste -sd';' "$work/calls")"
         [ "$said" = "${expected//@/$u}" ] || fail "$script (known $known, enabled $enabled, systemd $running): '$said', not '${expected//@/$u}'"

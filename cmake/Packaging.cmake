@@ -1,8 +1,8 @@
 # Installation rules and the Debian package.
 #
 #   cmake --install build --prefix /usr/local      installs the program, corvanectl and
-#                                                  corvane_exporter (its unit goes to
-#                                                  /lib/systemd/system, see below),
+#                                                  corvane_exporter (its service files
+#                                                  under the prefix, see below),
 #                                                  their manual pages, desktop entry,
 #                                                  software-centre entry, icons, copyright
 #                                                  and changelog
@@ -32,9 +32,13 @@ find_program(CORVANE_GZIP gzip REQUIRED)
 # program, and installs it to share/man/man<section>. Call it in the folder that defines <target>:
 # CMake 3.25 attaches build steps to a target only there. Without help2man the page is
 # left out, with a warning (scripts/setup-packages installs help2man). INCLUDE adds the
-# sections of a help2man include file; editing it links the program again.
+# sections of a help2man include file; editing it links the program again. CLI11_OPTIONS
+# passes the page through man-page-options.awk, which sets each option of a CLI11
+# program whole in bold with its argument (help2man ends a name at a dot, and CLI11
+# writes the type, range and default beside the argument).
+find_program(CORVANE_AWK NAMES mawk gawk awk)
 function(corvane_manual_page target section description)
-  cmake_parse_arguments(ARG "" "INCLUDE" "" ${ARGN})
+  cmake_parse_arguments(ARG "CLI11_OPTIONS" "INCLUDE" "" ${ARGN})
   if(NOT CORVANE_HELP2MAN)
     message(WARNING "help2man not found: ${target} gets no manual page")
     return()
@@ -49,13 +53,22 @@ function(corvane_manual_page target section description)
     set(include_option --include=${ARG_INCLUDE})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ARG_INCLUDE})
   endif()
+  set(filter_commands "")
+  set(help2man_output ${page})
+  if(ARG_CLI11_OPTIONS)
+    set(filter ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/man-page-options.awk)
+    set(help2man_output ${page}.help2man)
+    set(filter_commands COMMAND ${CORVANE_AWK} -f ${filter} ${help2man_output} > ${page})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${filter})
+  endif()
   # help2man runs the program; --help and --version need no display. gzip -n leaves the
   # name and time out of the header, so equal pages give equal files.
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
     COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
             ${CORVANE_HELP2MAN} --no-info --section=${section} --name=${description}
-            ${include_option} --output=${page} $<TARGET_FILE:${target}>
+            ${include_option} --output=${help2man_output} $<TARGET_FILE:${target}>
+    ${filter_commands}
     COMMAND ${CORVANE_GZIP} -9nf ${page}
     BYPRODUCTS ${page}.gz
     COMMENT "Making the manual page ${name}(${section}) from ${name} --help"
@@ -74,20 +87,40 @@ if(TARGET corvanectl)
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvanectl.h2m)
 endif()
 
-# The exporter beside them, with its service unit, and the alert rules and example
-# Prometheus configuration as examples. The unit goes where Debian 12 keeps a package's
-# units; its ExecStart names the program for systemd's own search path, so it works
-# from /usr/bin and /usr/local/bin alike.
+# The exporter beside them, with its service files, and the alert rules and example
+# Prometheus configuration as examples.
 if(TARGET corvane_exporter)
   install(TARGETS corvane_exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   corvane_manual_page(corvane_exporter 1 "Prometheus exporter for broadcast head-end modules"
+                      CLI11_OPTIONS
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvane_exporter.h2m)
-  set(CORVANE_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH
-      "Where the exporter's systemd unit is installed (absolute, outside the prefix)")
-  install(FILES ${CORVANE_DATA_DIR}/corvane-exporter.service
-          DESTINATION ${CORVANE_SYSTEMD_UNIT_DIR})
   install(FILES ${CORVANE_DATA_DIR}/corvane-rules.yml ${CORVANE_DATA_DIR}/prometheus.yml
+                ${CORVANE_DATA_DIR}/corvane-exporter-credentials.conf
           DESTINATION ${CORVANE_DOC_DIR}/examples)
+  # The service's unit, its options file and the folder for the settings file. For the
+  # /usr prefix (the package, or an installation into the system's own folders) they go
+  # where Debian 12 keeps them: /lib/systemd/system, /etc/default, /etc. For any other
+  # prefix they stay under it, so that installing into a folder writes nothing outside
+  # it (systemd reads units from /usr/local/lib/systemd/system as well). The prefix is
+  # known only when installing (cmake --install --prefix, cpack), hence install(CODE).
+  # The unit names the program for systemd's own search path and reads
+  # /etc/default/corvane-exporter wherever it is installed.
+  set(CORVANE_SERVICE_STAGE ${CMAKE_CURRENT_BINARY_DIR}/service-files)
+  file(MAKE_DIRECTORY ${CORVANE_SERVICE_STAGE}/corvane-control)
+  string(CONFIGURE [=[
+    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+      set(corvane_root "")
+    else()
+      set(corvane_root "${CMAKE_INSTALL_PREFIX}")
+    endif()
+    file(INSTALL DESTINATION "${corvane_root}/lib/systemd/system" TYPE FILE
+         FILES "@CORVANE_DATA_DIR@/corvane-exporter.service")
+    file(INSTALL DESTINATION "${corvane_root}/etc/default" TYPE FILE
+         RENAME corvane-exporter FILES "@CORVANE_DATA_DIR@/corvane-exporter.default")
+    file(INSTALL DESTINATION "${corvane_root}/etc" TYPE DIRECTORY
+         FILES "@CORVANE_SERVICE_STAGE@/corvane-control")
+  ]=] corvane_install_service @ONLY)
+  install(CODE "${corvane_install_service}")
 endif()
 
 install(FILES ${CORVANE_DATA_DIR}/corvane-control.desktop
@@ -142,5 +175,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_STRIP_FILES ON)
+# The service's maintainer scripts (stop and mask on removal, restart on upgrade, never
+# start on a first installation) call init-system-helpers' deb-systemd-helper and
+# deb-systemd-invoke; /etc/default/corvane-exporter is the operator's, kept on upgrades.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CORVANE_DATA_DIR}/debian/conffiles
+    ${CORVANE_DATA_DIR}/debian/postinst ${CORVANE_DATA_DIR}/debian/prerm
+    ${CORVANE_DATA_DIR}/debian/postrm)
+# Scripts 0755, conffiles 0644, whatever the checkout's modes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

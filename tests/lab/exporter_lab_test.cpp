@@ -382,7 +382,8 @@ TEST_F(ExporterLab, TlsAndBasicAuthentication) {
               std::string::npos);
     // A valid file without TLS or users would open the listener: refused until a restart.
     std::ofstream(web) << "# plain HTTP, no login\n";
-    EXPECT_EQ(https(nullptr, nullptr)->Get("/metrics")->status, 401);
+    const auto stranger = https(nullptr, nullptr)->Get("/metrics");
+    EXPECT_TRUE(stranger && stranger->status == 401) << "TLS and the login stay";
     const auto kept = https("prometheus", "lab-password")->Get("/metrics");
     ASSERT_TRUE(kept);
     EXPECT_NE(kept->body.find("corvane_exporter_web_config_last_reload_successful 0\n"),

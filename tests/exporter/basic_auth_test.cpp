@@ -60,6 +60,12 @@ TEST(BasicAuth, StrangersAndNulBytes) {
     ASSERT_EQ(checked.size(), 1u);
     EXPECT_NE(checked[0], users.at("alice"));
     EXPECT_NE(checked[0], users.at("bob"));
+    // and crypt really runs bcrypt at that cost on it, rather than failing at once.
+    crypt_data data{};
+    const char* made = crypt_r("s3cret", checked[0].c_str(), &data);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(std::string(made).size(), users.at("bob").size());
+    EXPECT_EQ(std::string(made).substr(0, 7), "$2y$06$");
     EXPECT_EQ(bcryptCost("$2b$12$abc"), 12);
     EXPECT_FALSE(bcryptCost("$1$salt$hash"));
 }

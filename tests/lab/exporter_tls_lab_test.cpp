@@ -172,6 +172,7 @@ TEST_F(ExporterTlsLab, SuitesVersionsAndCurvesAsConfigured) {
     EXPECT_NE(log.find("unknown name 'TLS_ECDHE_RSA_WITH_AES_256_CBC_SHA512' in cipher_suites"),
               std::string::npos)
         << log;
+    EXPECT_EQ(exporter.stop(), 0);
 }
 
 // A settings file with a MAC that is not UTF-8 and holds terminal controls.
@@ -199,6 +200,7 @@ TEST_F(ExporterTlsLab, DamagedMacStillGivesUtf8) {
         EXPECT_NO_THROW((void)Json(body).dump()) << "not valid UTF-8";
         EXPECT_EQ(body.find('\x1b'), std::string::npos);
     }
+    EXPECT_EQ(exporter.stop(), 0);
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ std::optional<std::string> decodeBase64(std::string_view text) {
         const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
         std::uint32_t group = 0;
         for (std::size_t j = 0; j < 4; ++j) {
-            const int value = j >= 4 - static_cast<std::size_t>(padding) ? 0 : base64Value(text[i + j]);
+            const int value =
+                j >= 4 - static_cast<std::size_t>(padding) ? 0 : base64Value(text[i + j]);
             if (value < 0) {
                 return std::nullopt;
             }
@@ -86,26 +87,72 @@ bool passwordMatches(const std::string& password, const std::string& hash) {
            CRYPTO_memcmp(result, hash.data(), hash.size()) == 0;
 }
 
+std::optional<int> bcryptCost(const std::string& hash) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (hash.size() < 7 || hash.compare(0, 2, "$2") != 0 || hash[3] != '$' || !digit(hash[4]) ||
+        !digit(hash[5]) || hash[6] != '$') {
+        return std::nullopt;
+    }
+    return (hash[4] - '0') * 10 + (hash[5] - '0');
+}
+
+std::string BasicAuth::unknownUserHash(const std::map<std::string, std::string>& users) {
+    std::optional<int> highest;
+    for (const auto& [name, hash] : users) {
+        const auto cost = bcryptCost(hash);
+        if (cost && (!highest || *cost > *highest)) {
+            highest = cost;
+        }
+    }
+    if (!highest) {
+        return users.begin()->second;
+    }
+    const std::lock_guard lock(m_mutex);
+    auto known = m_dummies.find(*highest);
+    if (known == m_dummies.end()) {
+        // A fixed salt: only the cost matters, and crypt's result never equals a setting.
+        const std::array<char, 16> salt{};
+        char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+        if (crypt_gensalt_rn("$2y$", static_cast<unsigned long>(*highest), salt.data(),
+                             static_cast<int>(salt.size()), setting, sizeof setting) == nullptr) {
+            return users.begin()->second;  // a cost crypt refuses: no user can log in either
+        }
+        known = m_dummies.emplace(*highest, setting).first;
+    }
+    return known->second;
+}
+
 bool BasicAuth::allows(const std::map<std::string, std::string>& users, std::string_view header) {
     const auto credentials = parseBasicAuthorization(header);
-    if (!credentials || users.empty()) {
+    // crypt reads the password up to its first NUL: "s3cret\0anything" would pass as "s3cret".
+    if (!credentials || users.empty() || credentials->password.find('\0') != std::string::npos) {
         return false;
     }
     const auto user = users.find(credentials->user);
-    // An unknown user still costs one bcrypt check, so timing does not tell which names exist.
-    const std::string& hash = user != users.end() ? user->second : users.begin()->second;
+    if (user == users.end()) {
+        // An unknown user costs as much as the dearest known one, so timing does not tell
+        // which names exist.
+        const std::string dummy = unknownUserHash(users);
+        const std::lock_guard hashing(m_hashing);
+        m_check(credentials->password, dummy);
+        return false;
+    }
+    const std::string& hash = user->second;
     const std::string material = credentials->user + '\0' + credentials->password + '\0' + hash;
     Digest digest{};
-    SHA256(reinterpret_cast<const unsigned char*>(material.data()), material.size(),
-           digest.data());
+    SHA256(reinterpret_cast<const unsigned char*>(material.data()), material.size(), digest.data());
     {
         const std::lock_guard lock(m_mutex);
-        if (user != users.end() && m_passed.count(digest) != 0) {
+        if (m_passed.count(digest) != 0) {
             return true;
         }
     }
-    const bool matches = passwordMatches(credentials->password, hash);
-    if (!matches || user == users.end()) {
+    bool matches = false;
+    {
+        const std::lock_guard hashing(m_hashing);
+        matches = m_check(credentials->password, hash);
+    }
+    if (!matches) {
         return false;
     }
     const std::lock_guard lock(m_mutex);

@@ -211,7 +211,11 @@ void ExporterRoutes::targets(const httplib::Request& request, httplib::Response&
                                           {"position", std::to_string(i + 1)}}));
         }
     }
-    response.set_content(groups.dump() + "\n", "application/json");
+    // A damaged settings file may hold bytes that are not UTF-8: U+FFFD for them, and
+    // control characters escaped, rather than an exception and a 500.
+    response.set_content(groups.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace) +
+                             "\n",
+                         "application/json");
 }
 
 void ExporterRoutes::index(httplib::Response& response) {

@@ -3,26 +3,79 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <optional>
 
 namespace corvane::exporter {
+
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the well-formed UTF-8 sequence at the start of `text` and its code point;
+// for an ill-formed one, the length of its longest valid beginning (at least 1) and no
+// code point, so that each ill-formed piece is replaced once.
+std::pair<std::size_t, std::optional<char32_t>> decodeUtf8(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return {1, lead};
+    }
+    std::size_t length = 0;
+    char32_t point = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, point = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, point = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
+    } else {
+        return {1, std::nullopt};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = i < text.size() ? byte(i) : 0;
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+            return {i, std::nullopt};
+        }
+        point = point << 6 | (next & 0x3F);
+    }
+    return {length, point};
+}
+
+bool isControl(char32_t point) {
+    return point < 0x20 || (point >= 0x7F && point <= 0x9F);
+}
+
+}  // namespace
 
 std::string escapeLabelValue(std::string_view value) {
     std::string out;
     out.reserve(value.size());
-    for (const char c : value) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                out += c;
+    while (!value.empty()) {
+        const auto [length, point] = decodeUtf8(value);
+        if (!point) {
+            out += kReplacement;
+        } else if (*point == '\\') {
+            out += "\\\\";
+        } else if (*point == '"') {
+            out += "\\\"";
+        } else if (*point == '\n') {
+            out += "\\n";
+        } else if (isControl(*point)) {
+            // The format knows no other escape: the control character is written as the
+            // text \u001b (its backslash escaped), never raw into a terminal or a parser.
+            char text[16];
+            std::snprintf(text, sizeof text, "\\\\u%04x", static_cast<unsigned>(*point));
+            out += text;
+        } else {
+            out.append(value.substr(0, length));
         }
+        value.remove_prefix(length);
     }
     return out;
 }

@@ -46,7 +46,9 @@ private:
 };
 
 // A label value as the format wants it between double quotes: backslash, double quote and
-// line feed escaped as \\, \" and \n.
+// line feed escaped as \\, \" and \n; a byte that is not UTF-8 (a damaged settings file)
+// replaced with U+FFFD, which Prometheus accepts; any other control character (C0, DEL,
+// C1) written as the text \u001b.
 std::string escapeLabelValue(std::string_view value);
 
 // HELP text: backslash and line feed escaped.

@@ -1,11 +1,12 @@
 #include "exporter/web_config.h"
 
-#include <openssl/ssl.h>
 #include <yaml-cpp/yaml.h>
 
-#include <array>
 #include <set>
-#include <utility>
+#include <string_view>
+
+#include "exporter/basic_auth.h"
+#include "exporter/web_config_tls.h"
 
 namespace corvane::exporter {
 namespace {
@@ -47,33 +48,71 @@ std::string resolve(const std::string& file, const std::string& folder) {
     return file.empty() || file.front() == '/' || folder.empty() ? file : folder + "/" + file;
 }
 
-int tlsVersion(const std::string& name, const YAML::Node& node) {
-    constexpr std::array<std::pair<const char*, int>, 4> kVersions = {{
-        {"TLS10", TLS1_VERSION},
-        {"TLS11", TLS1_1_VERSION},
-        {"TLS12", TLS1_2_VERSION},
-        {"TLS13", TLS1_3_VERSION},
-    }};
-    for (const auto& [text, version] : kVersions) {
-        if (name == text) {
-            return version;
+int tlsVersion(const YAML::Node& node, const std::string& key) {
+    const auto version = tlsVersionNamed(scalar(node, key));
+    if (!version) {
+        throw ConfigError{key + " '" + node.as<std::string>() +
+                          "' is not one of TLS10, TLS11, TLS12, TLS13" + where(node)};
+    }
+    return *version;
+}
+
+// A list of Go's names, each turned into OpenSSL's by `translate`; an unknown one is an
+// error, as it is for Prometheus's exporters.
+std::vector<std::string> namedList(const YAML::Node& node, const std::string& key,
+                                   std::optional<std::string> (*translate)(std::string_view)) {
+    if (!node.IsSequence()) {
+        throw ConfigError{key + " must be a list" + where(node)};
+    }
+    std::vector<std::string> names;
+    for (const auto& item : node) {
+        const std::string name = scalar(item, "an entry of " + key);
+        const auto known = translate(name);
+        if (!known) {
+            throw ConfigError{"unknown name '" + name + "' in " + key + where(item)};
+        }
+        if (!known->empty()) {  // a TLS 1.3 suite: always on, as with Go
+            names.push_back(*known);
         }
     }
-    throw ConfigError{"min_version '" + name + "' is not one of TLS10, TLS11, TLS12, TLS13" +
-                      where(node)};
+    return names;
+}
+
+void readTlsChoices(const YAML::Node& node, TlsSettings& tls) {
+    if (node["min_version"]) {
+        tls.minVersion = tlsVersion(node["min_version"], "min_version");
+    }
+    if (node["max_version"]) {
+        tls.maxVersion = tlsVersion(node["max_version"], "max_version");
+    }
+    if (tls.maxVersion < tls.minVersion) {
+        throw ConfigError{"max_version is below min_version" + where(node)};
+    }
+    if (node["cipher_suites"] && !node["cipher_suites"].IsNull()) {
+        tls.cipherSuites = namedList(node["cipher_suites"], "cipher_suites", openSslCipherName);
+    }
+    if (node["curve_preferences"] && !node["curve_preferences"].IsNull()) {
+        tls.curves = namedList(node["curve_preferences"], "curve_preferences", openSslGroupName);
+    }
+    if (const YAML::Node prefer = node["prefer_server_cipher_suites"]) {
+        if (!YAML::convert<bool>::decode(prefer, tls.preferServerCipherSuites)) {
+            throw ConfigError{"prefer_server_cipher_suites must be true or false" + where(prefer)};
+        }
+    }
 }
 
 TlsSettings tlsSettings(const YAML::Node& node, const std::string& folder) {
     requireMap(node, "tls_server_config");
     requireKnownKeys(node, "tls_server_config",
-                     {"cert_file", "key_file", "min_version", "client_auth_type"});
+                     {"cert_file", "key_file", "min_version", "max_version", "cipher_suites",
+                      "curve_preferences", "prefer_server_cipher_suites", "client_auth_type"});
     TlsSettings tls;
-    tls.minVersion = TLS1_2_VERSION;
     if (node["client_auth_type"] &&
         scalar(node["client_auth_type"], "client_auth_type") != "NoClientCert") {
-        throw ConfigError{"client certificates are not supported: client_auth_type may only be "
-                          "NoClientCert" +
-                          where(node["client_auth_type"])};
+        throw ConfigError{
+            "client certificates are not supported: client_auth_type may only be "
+            "NoClientCert" +
+            where(node["client_auth_type"])};
     }
     if (!node["cert_file"] || !node["key_file"]) {
         throw ConfigError{"tls_server_config needs both cert_file and key_file" + where(node)};
@@ -83,18 +122,18 @@ TlsSettings tlsSettings(const YAML::Node& node, const std::string& folder) {
     if (tls.certFile.empty() || tls.keyFile.empty()) {
         throw ConfigError{"cert_file and key_file must name files" + where(node)};
     }
-    if (node["min_version"]) {
-        tls.minVersion = tlsVersion(scalar(node["min_version"], "min_version"), node["min_version"]);
-    }
+    readTlsChoices(node, tls);
     return tls;
 }
 
-// "$2a$", "$2b$" or "$2y$", a two-digit cost and 53 characters of salt and hash.
+// "$2a$", "$2b$" or "$2y$", a two-digit cost crypt takes (4 to 31) and 53 characters of
+// salt and hash.
 bool isBcryptHash(const std::string& hash) {
     constexpr std::size_t kBcryptLength = 60;
-    return hash.size() == kBcryptLength && hash[0] == '$' && hash[1] == '2' &&
-           (hash[2] == 'a' || hash[2] == 'b' || hash[2] == 'y') && hash[3] == '$' &&
-           hash[6] == '$';
+    constexpr int kLeastCost = 4, kMostCost = 31;
+    const auto cost = bcryptCost(hash);
+    return hash.size() == kBcryptLength && (hash[2] == 'a' || hash[2] == 'b' || hash[2] == 'y') &&
+           cost && *cost >= kLeastCost && *cost <= kMostCost;
 }
 
 std::map<std::string, std::string> users(const YAML::Node& node) {
@@ -139,6 +178,16 @@ std::optional<WebConfig> parseWebConfig(const std::string& text, const std::stri
         error = e.what;
     } catch (const YAML::Exception& e) {
         error = e.what();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> reloadRefusal(const WebConfig& running, const WebConfig& next) {
+    if (running.tls && !next.tls) {
+        return "it would turn TLS off";
+    }
+    if (!running.users.empty() && next.users.empty()) {
+        return "it would turn basic authentication off";
     }
     return std::nullopt;
 }

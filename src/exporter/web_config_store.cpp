@@ -1,15 +1,15 @@
 #include "exporter/web_config_store.h"
 
 #include <openssl/err.h>
-#include <sys/stat.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "exporter/exporter_log.h"
+#include "exporter/web_config_tls.h"
 
 namespace corvane::exporter {
 namespace {
+
+constexpr std::size_t kMaxConfigBytes = 1 << 20;  // a few users and file names: far less
+constexpr int kLoadTries = 3;                     // at start, while the file is being written
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -40,8 +40,9 @@ std::shared_ptr<SSL_CTX> makeTlsContext(const TlsSettings& tls, std::string& err
         return nullptr;
     }
     SSL_CTX* ctx = context.get();
-    if (SSL_CTX_set_min_proto_version(ctx, tls.minVersion) != 1) {
-        error = openSslError("cannot set the lowest TLS version");
+    std::string problem;
+    if (!applyTlsChoices(ctx, tls, problem)) {
+        error = openSslError(problem);
         return nullptr;
     }
     if (SSL_CTX_use_certificate_chain_file(ctx, tls.certFile.c_str()) != 1) {
@@ -65,53 +66,45 @@ WebConfigStore::WebConfigStore(std::optional<std::string> path) : m_path(std::mo
     m_active = std::make_shared<ActiveWebConfig>();
 }
 
-std::vector<WebConfigStore::FileStamp> WebConfigStore::stampsOf(const WebConfig* config) const {
-    std::vector<std::string> paths = {*m_path};
+std::vector<FileStamp> WebConfigStore::stampsOf(const WebConfig* config) const {
+    std::vector<FileStamp> stamps = {stampOf(*m_path)};
     if (config != nullptr && config->tls) {
-        paths.push_back(config->tls->certFile);
-        paths.push_back(config->tls->keyFile);
-    }
-    std::vector<FileStamp> stamps;
-    for (const std::string& path : paths) {
-        FileStamp stamp;
-        stamp.path = path;
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) {  // a missing file stamps as "none"
-            stamp.device = st.st_dev;
-            stamp.inode = st.st_ino;
-            stamp.size = st.st_size;
-            stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 +
-                               st.st_mtim.tv_nsec;
-        }
-        stamps.push_back(std::move(stamp));
+        stamps.push_back(stampOf(config->tls->certFile));
+        stamps.push_back(stampOf(config->tls->keyFile));
     }
     return stamps;
 }
 
-std::shared_ptr<const ActiveWebConfig> WebConfigStore::build(std::string& error) const {
-    std::ifstream file(*m_path);
-    if (!file) {
-        error = "cannot read " + *m_path;
-        return nullptr;
+WebConfigStore::Attempt WebConfigStore::build(std::string& error) const {
+    Attempt attempt;
+    std::string text;
+    FileStamp stamp;
+    const StampedRead read = readStampedFile(*m_path, kMaxConfigBytes, text, stamp, error);
+    attempt.changing = read == StampedRead::changing;
+    if (read != StampedRead::read) {
+        return attempt;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
+    attempt.stamps.push_back(stamp);
     std::string problem;
-    auto config = parseWebConfig(text.str(), folderOf(*m_path), problem);
+    auto config = parseWebConfig(text, folderOf(*m_path), problem);
     if (!config) {
         error = *m_path + ": " + problem;
-        return nullptr;
+        return attempt;
     }
     auto active = std::make_shared<ActiveWebConfig>();
     active->config = std::move(*config);
     if (active->config.tls) {
+        const std::vector<FileStamp> before = stampsOf(&active->config);
         active->tls = makeTlsContext(*active->config.tls, problem);
-        if (active->tls == nullptr) {
+        attempt.changing = stampsOf(&active->config) != before;
+        if (active->tls == nullptr || attempt.changing) {
             error = *m_path + ": " + problem;
-            return nullptr;
+            return attempt;
         }
+        attempt.stamps.insert(attempt.stamps.end(), before.begin() + 1, before.end());
     }
-    return active;
+    attempt.active = std::move(active);
+    return attempt;
 }
 
 bool WebConfigStore::load(std::string& error) {
@@ -119,13 +112,19 @@ bool WebConfigStore::load(std::string& error) {
         return true;
     }
     const std::lock_guard lock(m_mutex);
-    auto active = build(error);
-    if (active == nullptr) {
-        return false;
+    for (int tries = 0; tries < kLoadTries; ++tries) {
+        Attempt attempt = build(error);
+        if (attempt.active != nullptr) {
+            m_stamps = std::move(attempt.stamps);
+            m_active = std::move(attempt.active);
+            return true;
+        }
+        if (!attempt.changing) {
+            return false;
+        }
     }
-    m_stamps = stampsOf(&active->config);
-    m_active = std::move(active);
-    return true;
+    error = *m_path + " (or a file it names) kept changing while it was read";
+    return false;
 }
 
 std::shared_ptr<const ActiveWebConfig> WebConfigStore::current() {
@@ -140,20 +139,31 @@ std::shared_ptr<const ActiveWebConfig> WebConfigStore::current() {
         return m_active;
     }
     std::string error;
-    auto active = build(error);
-    if (active == nullptr) {
+    Attempt attempt = build(error);
+    if (attempt.changing) {
+        return m_active;  // being written: the stamps stay, so the next look reads it again
+    }
+    std::optional<std::string> refusal;
+    if (attempt.active != nullptr) {
+        refusal = reloadRefusal(m_active->config, attempt.active->config);
+    }
+    if (attempt.active == nullptr || refusal) {
         m_stamps = now;
         m_lastReloadSucceeded = false;
-        logLine(LogLevel::error, "the web configuration could not be reloaded; the last good one "
-                                 "stays in force: " + error);
+        logLine(LogLevel::error,
+                "the web configuration could not be reloaded; the last good one stays in force: " +
+                    (refusal ? *m_path + ": refused, " + *refusal +
+                                   " (that takes effect only at a restart)"
+                             : error));
         return m_active;
     }
-    m_stamps = stampsOf(&active->config);
-    m_active = std::move(active);
+    m_stamps = std::move(attempt.stamps);
+    m_active = std::move(attempt.active);
     m_lastReloadSucceeded = true;
-    logLine(LogLevel::info, "reloaded the web configuration " + *m_path +
-                                (m_active->tls ? " (TLS)" : " (plain HTTP)") +
-                                (m_active->config.users.empty() ? "" : " with basic authentication"));
+    logLine(LogLevel::info,
+            "reloaded the web configuration " + *m_path +
+                (m_active->tls ? " (TLS)" : " (plain HTTP)") +
+                (m_active->config.users.empty() ? "" : " with basic authentication"));
     return m_active;
 }
 

@@ -1,15 +1,13 @@
 // The web configuration in force, read again when its file (or a certificate or key it
-// names) changes, as Prometheus's exporters do. A new version that does not parse, or
-// whose certificate and key cannot be loaded, leaves the last good one in force and is
-// reported in the log once. Each new connection takes the version in force when it
-// arrives, so a change between TLS and plain HTTP needs no restart.
+// names) changes, as Prometheus's exporters do. A new version that does not parse, whose
+// certificate and key cannot be loaded, or that would turn TLS or basic authentication off
+// leaves the last good one in force and is reported in the log once: switching those off
+// takes a restart, so a listener that answers TLS never falls back to plain HTTP. Each new
+// connection takes the version in force when it arrives.
 #pragma once
 
 #include <openssl/ssl.h>
-#include <sys/types.h>
-
 #include <atomic>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "exporter/web_config.h"
+#include "exporter/web_config_file.h"
 
 namespace corvane::exporter {
 
@@ -41,17 +40,15 @@ public:
     const std::optional<std::string>& path() const { return m_path; }
 
 private:
-    struct FileStamp {
-        std::string path;
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = -1;
-        std::int64_t modifiedNs = -1;
-        friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    // A version read from the files, with their stamps from before they were read.
+    struct Attempt {
+        std::shared_ptr<const ActiveWebConfig> active;  // null when not usable
+        std::vector<FileStamp> stamps;
+        bool changing = false;  // a file changed while it was read: read again later
     };
 
     std::vector<FileStamp> stampsOf(const WebConfig* config) const;
-    std::shared_ptr<const ActiveWebConfig> build(std::string& error) const;
+    Attempt build(std::string& error) const;
 
     const std::optional<std::string> m_path;
     std::mutex m_mutex;

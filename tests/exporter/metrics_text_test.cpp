@@ -33,10 +33,32 @@ TEST(MetricsText, EscapingAndValues) {
         EXPECT_EQ(escapeLabelValue(row.value), row.label);
         EXPECT_EQ(escapeHelp(row.value), row.help);
     }
+    // A damaged settings file: what is not UTF-8 becomes U+FFFD, control characters
+    // (C0, DEL, C1) the text \u001b, so Prometheus takes the scrape and no terminal obeys.
+    const std::pair<std::string, std::string> damaged[] = {
+        {"02:C0:\xff\xfe", "02:C0:\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\x1b[31mred", "\\\\u001b[31mred"},
+        {"a\tb\x7f", "a\\\\u0009b\\\\u007f"},
+        {"csi\xc2\x9b"
+         "2J",
+         "csi\\\\u009b"
+         "2J"},
+        {"cut \xe2\x82", "cut \xEF\xBF\xBD"},
+        {"overlong \xc0\xaf", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"surrogate \xed\xa0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"euro \xe2\x82\xac, emoji \xf0\x9f\x93\xba", "euro \xe2\x82\xac, emoji \xf0\x9f\x93\xba"},
+        {std::string("nul\0byte", 8), "nul\\\\u0000byte"},
+    };
+    for (const auto& [value, label] : damaged) {
+        EXPECT_EQ(escapeLabelValue(value), label) << value;
+    }
     const std::pair<double, const char*> values[] = {
-        {0, "0"},           {1, "1"},
-        {64, "64"},         {0.25, "0.25"},
-        {3.002010, "3.00201"}, {1e-06, "1e-06"},
+        {0, "0"},
+        {1, "1"},
+        {64, "64"},
+        {0.25, "0.25"},
+        {3.002010, "3.00201"},
+        {1e-06, "1e-06"},
         {1796721517.77, "1796721517.77"},
         {std::numeric_limits<double>::quiet_NaN(), "NaN"},
         {std::numeric_limits<double>::infinity(), "+Inf"},

@@ -380,13 +380,15 @@ TEST_F(ExporterLab, TlsAndBasicAuthentication) {
     EXPECT_EQ(https(nullptr, nullptr)->Get("/metrics")->status, 401);
     EXPECT_NE(fileText(m_folder / "exporter.log").find("the last good one stays in force"),
               std::string::npos);
-    // A valid file without TLS or users: plain HTTP from the next connection on.
+    // A valid file without TLS or users would open the listener: refused until a restart.
     std::ofstream(web) << "# plain HTTP, no login\n";
-    const auto plain = exporter.client().Get("/metrics");
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->status, 200);
-    EXPECT_NE(plain->body.find("corvane_exporter_web_config_last_reload_successful 1\n"),
+    const auto stranger = https(nullptr, nullptr)->Get("/metrics");
+    EXPECT_TRUE(stranger && stranger->status == 401) << "TLS and the login stay";
+    const auto kept = https("prometheus", "lab-password")->Get("/metrics");
+    ASSERT_TRUE(kept);
+    EXPECT_NE(kept->body.find("corvane_exporter_web_config_last_reload_successful 0\n"),
               std::string::npos);
+    EXPECT_FALSE(exporter.client().Get("/metrics")) << "a TLS listener never turns plain";
     EXPECT_EQ(exporter.stop(), 0);
 }
 

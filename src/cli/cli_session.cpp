@@ -61,13 +61,19 @@ CLI::Validator macAddress() {
 }
 
 CLI::Validator moduleMac() {
-    return validatorOf(
-        "is not a module's MAC (six hex pairs such as 02:C0:7A:DE:00:01, not a broadcast or "
-        "multicast one)",
-        [](const std::string& text) {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
             const auto mac = parseMac(text);
-            return mac && ((*mac)[0] & kMulticastBit) == 0;  // the broadcast MAC has it too
-        });
+            if (!mac) {
+                return "'" + text +
+                       "' is not a MAC address (six hex pairs such as 02:C0:7A:DE:00:01)";
+            }
+            if (((*mac)[0] & kMulticastBit) != 0) {  // the broadcast MAC has it too
+                return "'" + text + "' is a broadcast or multicast MAC, which no module has";
+            }
+            return {};
+        },
+        "");
 }
 
 CLI::Validator networkMask() {

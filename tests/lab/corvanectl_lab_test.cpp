@@ -366,6 +366,13 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
          "10.99.1.1  no\n",
          "corvanectl: 10.99.1.1: cannot open the socket for port 9100 from " + p +
              ": Network is unreachable"},
+        {"a send that fails: the system's reason",
+         {"output", "stop", "10.99.1.1"},
+         1,
+         {},
+         {},
+         "",
+         "could not send to 10.99.1.1 from " + p + ": Network is unreachable"},
         {"passport of a silent module",
          {"passport", ip(14), "-o", (m_folder / "no.txt").string()},
          1,

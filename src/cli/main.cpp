@@ -45,6 +45,27 @@ int finished(int status) {
     return status;
 }
 
+// No command, or a word that is none: what the commands are, before CLI11's own words.
+int checkCommandWord(const CLI::App& app, int argc, char** argv) {
+    std::string word;
+    const CLI::App* scope = nullptr;
+    const CommandWord found = findCommandWord(app, argc, argv, word, scope);
+    if (found == CommandWord::named) {
+        return kExitSuccess;
+    }
+    if (scope != &app) {  // output without start or stop
+        std::cerr << "corvanectl: " << scope->get_name()
+                  << " takes one of: " << commandNames(*scope)
+                  << (found == CommandWord::unknown ? "; '" + word + "' is none of them" : "")
+                  << "\nRun 'corvanectl " << scope->get_name() << " --help' for usage.\n";
+    } else if (found == CommandWord::unknown) {
+        std::cerr << "corvanectl: '" << word << "' is not a command\n\n" << shortUsage(app);
+    } else {
+        std::cerr << shortUsage(app);
+    }
+    return kExitUsage;
+}
+
 int run(int argc, char** argv) {
     CLI::App app(
         "Finds broadcast head-end modules, reads their status, starts and stops their IP "
@@ -66,16 +87,8 @@ int run(int argc, char** argv) {
     addSetAddressCommand(app, session);
     addCompleteTargetsCommand(app, session);
 
-    std::string word;
-    switch (findCommandWord(app, argc, argv, word)) {
-        case CommandWord::missing:
-            std::cerr << shortUsage(app);
-            return kExitUsage;
-        case CommandWord::unknown:
-            std::cerr << "corvanectl: '" << word << "' is not a command\n\n" << shortUsage(app);
-            return kExitUsage;
-        case CommandWord::named:
-            break;
+    if (const int status = checkCommandWord(app, argc, argv); status != kExitSuccess) {
+        return status;
     }
     try {
         app.parse(argc, argv);

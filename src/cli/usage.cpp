@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <string_view>
+#include <vector>
 
 namespace corvane::cli {
 namespace {
@@ -24,6 +25,12 @@ bool takesValue(std::string_view option) {
     return option == "--settings" || option == "--from";
 }
 
+std::vector<const CLI::App*> visibleCommands(const CLI::App& scope) {
+    return scope.get_subcommands([](const CLI::App* command) {
+        return !command->get_group().empty();  // hidden ones have no group
+    });
+}
+
 }  // namespace
 
 std::string shortUsage(const CLI::App& app) {
@@ -31,9 +38,7 @@ std::string shortUsage(const CLI::App& app) {
         "Usage: corvanectl [--settings FILE] [--from ADDRESS] COMMAND [ARGUMENTS]\n"
         "A TARGET is a position in the device list (as 'corvanectl list' shows it), a MAC or "
         "an address.\n\nCommands:\n";
-    const auto commands = app.get_subcommands([](const CLI::App* command) {
-        return !command->get_group().empty();  // hidden ones have no group
-    });
+    const auto commands = visibleCommands(app);
     std::size_t width = 0;
     for (const CLI::App* command : commands) {
         width = std::max(width, command->get_name().size());
@@ -50,22 +55,37 @@ std::string shortUsage(const CLI::App& app) {
 }
 
 CommandWord findCommandWord(const CLI::App& app, int argc, const char* const* argv,
-                            std::string& word) {
+                            std::string& word, const CLI::App*& scope) {
+    scope = &app;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h" || argument == "--version") {
             return CommandWord::named;
         }
         if (argument.starts_with('-')) {
-            i += takesValue(argument) ? 1 : 0;
+            i += scope == &app && takesValue(argument) ? 1 : 0;
             continue;
         }
         word = argument;
-        const auto named = app.get_subcommands(
-            [&word](const CLI::App* command) { return command->get_name() == word; });
-        return named.empty() ? CommandWord::unknown : CommandWord::named;
+        const auto named = scope->get_subcommands(
+            [&](const CLI::App* command) { return command->get_name() == word; });
+        if (named.empty()) {
+            return CommandWord::unknown;
+        }
+        if (visibleCommands(*named.front()).empty()) {
+            return CommandWord::named;
+        }
+        scope = named.front();  // its own command comes next
     }
     return CommandWord::missing;
+}
+
+std::string commandNames(const CLI::App& scope) {
+    std::string names;
+    for (const CLI::App* command : visibleCommands(scope)) {
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    }
+    return names;
 }
 
 }  // namespace corvane::cli

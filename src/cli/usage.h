@@ -18,8 +18,13 @@ enum class CommandWord { named, missing, unknown };
 
 // Where the command stands in `argv`: named, missing (options only), or unknown
 // (`word` set to the first word that is neither an option, an option's value nor a
-// command). --help and --version count as named: they need no command.
+// command). A command with commands of its own (output) needs one of them: `scope` is
+// left at the command whose word is missing or unknown. --help and --version count as
+// named: they need no command.
 CommandWord findCommandWord(const CLI::App& app, int argc, const char* const* argv,
-                            std::string& word);
+                            std::string& word, const CLI::App*& scope);
+
+// The visible commands of `scope`, joined: "start, stop".
+std::string commandNames(const CLI::App& scope);
 
 }  // namespace corvane::cli

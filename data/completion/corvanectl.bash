@@ -68,6 +68,8 @@ _corvanectl() {
         esac
     done
 
+    settings=${settings/#\~/$HOME} # the shell expands it only when the command runs
+
     COMPREPLY=()
     case $prev in
         --settings | -o | --output)

@@ -85,6 +85,8 @@ if(TARGET corvanectl)
   install(TARGETS corvanectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   corvane_manual_page(corvanectl 1 "control broadcast head-end modules from a shell"
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvanectl.h2m)
+  install(FILES ${CORVANE_DATA_DIR}/completion/corvanectl.bash RENAME corvanectl
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
 endif()
 
 # The exporter beside them, with its service files, and the alert rules and example

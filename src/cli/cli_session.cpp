@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <iostream>
 
 #include "app/settings_file.h"
@@ -23,7 +24,21 @@ CLI::Validator validatorOf(const std::string& problem, Parse parse) {
         "");
 }
 
+// Bit 0 of a MAC's first octet marks a group (multicast or broadcast) address.
+constexpr std::uint8_t kMulticastBit = 0x01;
+
+// The mask with its first octet in the highest bits, whatever the stored form.
+std::uint32_t hostOrderMask(std::uint32_t stored) {
+    const auto octets = ipOctets(stored);
+    return std::uint32_t{octets[0]} << 24 | std::uint32_t{octets[1]} << 16 |
+           std::uint32_t{octets[2]} << 8 | octets[3];
+}
+
 }  // namespace
+
+std::string systemReason(int error) {
+    return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
+}
 
 CLI::Validator dottedAddress() {
     return validatorOf("is not an IPv4 address (four numbers 0-255 joined by dots)",
@@ -43,6 +58,33 @@ CLI::Validator deviceAddress() {
 CLI::Validator macAddress() {
     return validatorOf("is not a MAC address (six hex pairs such as 02:C0:7A:DE:00:01)",
                        [](const std::string& text) { return parseMac(text).has_value(); });
+}
+
+CLI::Validator moduleMac() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const auto mac = parseMac(text);
+            if (!mac) {
+                return "'" + text +
+                       "' is not a MAC address (six hex pairs such as 02:C0:7A:DE:00:01)";
+            }
+            if (((*mac)[0] & kMulticastBit) != 0) {  // the broadcast MAC has it too
+                return "'" + text + "' is a broadcast or multicast MAC, which no module has";
+            }
+            return {};
+        },
+        "");
+}
+
+CLI::Validator networkMask() {
+    return validatorOf(
+        "is not a network mask (four numbers 0-255 joined by dots, ones then zeros in binary, "
+        "such as 255.255.255.0)",
+        [](const std::string& text) {
+            const auto mask = parseIpv4(text);
+            const std::uint32_t zeros = mask ? ~hostOrderMask(*mask) : 0;
+            return mask && (zeros & (zeros + 1)) == 0;
+        });
 }
 
 CLI::Validator destination() {
@@ -85,7 +127,7 @@ int CliSession::runParsedCommand() const {
     return kExitUsage;
 }
 
-DeviceList CliSession::deviceList() const {
+DeviceList CliSession::deviceList(bool sayMissing) const {
     const SettingsLocation location = frontEndSettingsLocation(m_executable, m_settingsPath);
     const SettingsAccess access = checkSettingsAccess(location);
     if (access.state == SettingsState::unreadable) {
@@ -95,7 +137,7 @@ DeviceList CliSession::deviceList() const {
     DeviceList list;
     if (access.state == SettingsState::readable) {
         loadDeviceList(SettingsFile(location), list);
-    } else {
+    } else if (sayMissing) {
         std::cerr << "corvanectl: no settings file yet (" << access.path
                   << "), so no device list\n";
     }

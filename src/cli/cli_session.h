@@ -38,11 +38,20 @@ private:
     int m_status;
 };
 
+// Help text of every TARGET argument.
+inline constexpr char kTargetHelp[] =
+    "The module: its position in the device list (as 'list' shows it), its MAC or its address";
+
+// ": " and the system's text for `error` (an errno value), or nothing when it is 0.
+std::string systemReason(int error);
+
 // Text checks for CLI11 options: a parse that fails them is a usage error before
 // anything is sent.
 CLI::Validator dottedAddress();  // any A.B.C.D
 CLI::Validator deviceAddress();  // A.B.C.D that a module may have
 CLI::Validator macAddress();     // six hex pairs
+CLI::Validator moduleMac();      // six hex pairs, neither broadcast nor multicast
+CLI::Validator networkMask();    // A.B.C.D whose bits are ones, then zeros
 CLI::Validator destination();    // A.B.C.D:PORT, port 1 to 65535
 
 // Stored form of a text the validators above have accepted.
@@ -61,9 +70,10 @@ public:
     // The status of the command that was given; kExitUsage when none was.
     int runParsedCommand() const;
 
-    // The operator's device list, read from the settings file without writing it.
+    // The operator's device list, read from the settings file without writing it; a
+    // missing file is an empty list (said on standard error when `sayMissing`).
     // Throws CommandError when the file exists but cannot be read.
-    DeviceList deviceList() const;
+    DeviceList deviceList(bool sayMissing = true) const;
 
     // The local address to send from (--from, the stored choice, or the only usable
     // one). Throws CommandError with the usable addresses when none can be chosen.

@@ -2,10 +2,12 @@
 // for the same values. The module does not answer either.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 #include "cli/cli_session.h"
 #include "cli/commands.h"
+#include "cli/target_input.h"
 #include "devices/address_input.h"
 #include "devices/output_settings.h"
 #include "net/stream_settings_messages.h"
@@ -35,11 +37,13 @@ int protocolIndex(const std::string& name) {
     return static_cast<int>(std::find(choices.begin(), choices.end(), name) - choices.begin());
 }
 
-void send(const CliSession& session, const std::string& target, const StreamSettings& settings) {
+void send(const CliSession& session, const std::string& text, const StreamSettings& settings) {
+    const std::uint32_t ip = resolveTargets(session, {text}).front().ip;
     const LocalAddress local = session.sourceAddress();
-    if (!setStreamSettings(local, addressOf(target), settings)) {
-        throw CommandError(kExitFailure, "could not send to " + target + " from " +
-                                             formatIpAddress(local.address));
+    errno = 0;
+    if (!setStreamSettings(local, ip, settings)) {
+        throw CommandError(kExitFailure, "could not send to " + formatIpAddress(ip) + " from " +
+                                             formatIpAddress(local.address) + systemReason(errno));
     }
 }
 
@@ -65,10 +69,10 @@ void addOutputCommand(CLI::App& app, CliSession& session) {
     auto start = std::make_shared<OutputOptions>();
     CLI::App* startCommand = output->add_subcommand(
         "start", "Start the module's IP output (the IP output dialog's Start)");
-    startCommand->add_option("TARGET", start->target, "Module address")
+    startCommand->add_option("TARGET", start->target, kTargetHelp)
         ->required()
-        ->type_name("A.B.C.D")
-        ->check(deviceAddress());
+        ->type_name("TARGET")
+        ->check(targetForm());
     startCommand->add_option("--destination", start->destination, "Where the stream goes")
         ->required()
         ->type_name("A.B.C.D:PORT")
@@ -83,10 +87,10 @@ void addOutputCommand(CLI::App& app, CliSession& session) {
     auto stop = std::make_shared<OutputOptions>();
     CLI::App* stopCommand =
         output->add_subcommand("stop", "Stop the module's IP output (the IP output dialog's Stop)");
-    stopCommand->add_option("TARGET", stop->target, "Module address")
+    stopCommand->add_option("TARGET", stop->target, kTargetHelp)
         ->required()
-        ->type_name("A.B.C.D")
-        ->check(deviceAddress());
+        ->type_name("TARGET")
+        ->check(targetForm());
     session.addCommand(stopCommand, [&session, stop] { return runStop(session, *stop); });
 }
 

@@ -9,7 +9,10 @@
 
 #include "cli/cli_session.h"
 #include "cli/commands.h"
+#include "cli/output_file_check.h"
+#include "cli/target_input.h"
 #include "net/stream_settings_messages.h"
+#include "reports/address_formats.h"
 #include "reports/passport_file.h"
 
 namespace corvane::cli {
@@ -50,17 +53,21 @@ std::string outputPath(const std::string& option, const PassportData& data) {
 }
 
 int runPassport(const CliSession& session, const PassportOptions& options) {
+    const std::uint32_t ip = resolveTargets(session, {options.target}).front().ip;
+    if (options.output != kStandardOutput) {
+        refusePlantedLink(options.output);  // before anything is sent, and again below
+    }
     const LocalAddress local = session.sourceAddress();
-    const std::uint32_t ip = addressOf(options.target);
     PassportData data{};
     if (!getPassportData(local, ip, data)) {
-        throw CommandError(kExitFailure, options.target + ": the module did not answer");
+        throw CommandError(kExitFailure, formatIpAddress(ip) + ": the module did not answer");
     }
     if (options.output == kStandardOutput) {
         std::cout << passportText(encodePassportBlock(makePassportBlock(ip, data)));
         return kExitSuccess;  // main checks that standard output took it
     }
     const std::string path = outputPath(options.output, data);
+    refusePlantedLink(path);
     const FileWriteResult result = savePassportFile(path, ip, data);
     if (!result.saved()) {
         throw CommandError(kExitFailure, "cannot write " + path + ": " + result.message());
@@ -77,10 +84,10 @@ void addPassportCommand(CLI::App& app, CliSession& session) {
         "passport",
         "Save the module's passport file (default name passport_<MAC>_<date and time>.txt in "
         "the current folder) and print its name");
-    command->add_option("TARGET", options->target, "Module address")
+    command->add_option("TARGET", options->target, kTargetHelp)
         ->required()
-        ->type_name("A.B.C.D")
-        ->check(deviceAddress());
+        ->type_name("TARGET")
+        ->check(targetForm());
     command
         ->add_option("-o,--output", options->output,
                      "The file to write (replaced whole, never left half written), a folder "

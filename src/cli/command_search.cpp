@@ -1,5 +1,6 @@
 // corvanectl search: one broadcast search of the segment, the modules sorted by MAC.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <iostream>
 #include <memory>
 
@@ -26,13 +27,16 @@ int runSearch(const CliSession& session, const SearchOptions& options) {
     const LocalAddress local = session.sourceAddress();
     std::vector<DeviceHello> found;
     bool searched = false;
+    int error = 0;
     {
         const ProgressLine progress([] { return std::string("Searching..."); });
+        errno = 0;
         searched = searchDevices(local, options.searchClass, found);
+        error = errno;  // before the progress line is erased
     }
     if (!searched) {
-        throw CommandError(kExitFailure,
-                           "could not send the search from " + formatIpAddress(local.address));
+        throw CommandError(kExitFailure, "could not send the search from " +
+                                             formatIpAddress(local.address) + systemReason(error));
     }
     Table table{{{"MAC", "mac"},
                  {"IP", "ip"},

@@ -1,6 +1,7 @@
 // corvanectl set-address: the add-device wizard's network settings broadcast for one MAC.
 // The module does not answer it; a search shows whether it took the settings.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <memory>
 
 #include "cli/cli_session.h"
@@ -21,10 +22,11 @@ struct SetAddressOptions {
 
 int runSetAddress(const CliSession& session, const SetAddressOptions& options) {
     const LocalAddress local = session.sourceAddress();
+    errno = 0;
     if (!setNetworkSettings(local, parseMac(options.mac).value(), addressOf(options.ip),
                             addressOf(options.mask), addressOf(options.gateway))) {
-        throw CommandError(kExitFailure,
-                           "could not send the settings from " + formatIpAddress(local.address));
+        throw CommandError(kExitFailure, "could not send the settings from " +
+                                             formatIpAddress(local.address) + systemReason(errno));
     }
     return kExitSuccess;
 }
@@ -40,7 +42,7 @@ void addSetAddressCommand(CLI::App& app, CliSession& session) {
     command->add_option("MAC", options->mac, "The module's MAC address")
         ->required()
         ->type_name("MAC")
-        ->check(macAddress());
+        ->check(moduleMac());
     command->add_option("--ip", options->ip, "New address")
         ->required()
         ->type_name("A.B.C.D")
@@ -48,7 +50,7 @@ void addSetAddressCommand(CLI::App& app, CliSession& session) {
     command->add_option("--mask", options->mask, "New network mask")
         ->required()
         ->type_name("A.B.C.D")
-        ->check(dottedAddress());
+        ->check(networkMask());
     command->add_option("--gateway", options->gateway, "New default gateway")
         ->required()
         ->type_name("A.B.C.D")

@@ -1,15 +1,15 @@
 // corvanectl status: one sweep of the targets, reported in the order they were given.
 #include <CLI/CLI.hpp>
-#include <atomic>
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
 #include "cli/cli_session.h"
 #include "cli/commands.h"
-#include "cli/progress_line.h"
 #include "cli/report_output.h"
+#include "cli/status_sweep_run.h"
+#include "cli/target_input.h"
 #include "devices/status_summary.h"
-#include "net/status_sweep.h"
 #include "reports/address_formats.h"
 
 namespace corvane::cli {
@@ -21,43 +21,24 @@ struct StatusOptions {
     OutputForm form = OutputForm::table;
 };
 
-struct Target {
-    std::uint32_t ip = 0;
-    std::size_t position = 0;  // 1-based place in the device list; 0 when not from it
-    std::string mac;
+struct Target : ResolvedTarget {
+    bool invalid = false;  // a device-list row whose address no module may have
 };
 
 std::vector<Target> targetsOf(const CliSession& session, const StatusOptions& options) {
     std::vector<Target> targets;
     if (!options.all) {
-        for (const std::string& text : options.targets) {
-            targets.push_back({addressOf(text), 0, {}});
+        for (const ResolvedTarget& target : resolveTargets(session, options.targets)) {
+            targets.push_back({target, false});
         }
         return targets;
     }
     const DeviceList list = session.deviceList();
     for (std::size_t i = 0; i < list.size(); ++i) {
-        targets.push_back({list[i].ipAddress, i + 1, list[i].macAddress});
+        targets.push_back({{list[i].ipAddress, i + 1, list[i].macAddress},
+                           !isValidDeviceAddress(list[i].ipAddress)});
     }
     return targets;
-}
-
-std::vector<StatusReading> sweep(const LocalAddress& local, const std::vector<Target>& targets) {
-    std::vector<std::uint32_t> addresses;
-    for (const Target& target : targets) {
-        addresses.push_back(target.ip);
-    }
-    std::vector<StatusReading> readings(targets.size());
-    std::atomic<std::size_t> done{0};
-    const ProgressLine progress([&done, total = targets.size()] {
-        return "Checking " + std::to_string(done.load()) + " of " + std::to_string(total) + "...";
-    });
-    sweepStatus(local, addresses, SweepOptions{},
-                [&readings, &done](std::size_t index, const StatusReading& reading) {
-                    readings[index] = reading;
-                    ++done;
-                });
-    return readings;
 }
 
 // The outputs of an entry-list module in one cell: "239.1.1.1:1234 running, ...".
@@ -85,13 +66,19 @@ void addRow(const Target& target, const StatusReading& reading, bool withList, T
     Json object = Json::object();
     std::vector<std::string> cells;
     if (withList) {
-        object["position"] = target.position;
-        object["mac"] = target.mac;
-        cells = {std::to_string(target.position), target.mac};
+        if (target.position != 0) {  // an address typed as such has no place in the list
+            object["position"] = target.position;
+            object["mac"] = target.mac;
+        }
+        cells = {target.position != 0 ? std::to_string(target.position) : "", target.mac};
     }
     object["ip"] = formatIpAddress(target.ip);
     object["answered"] = s.answered;
-    cells.insert(cells.end(), {formatIpAddress(target.ip), yesNo(s.answered)});
+    if (target.invalid) {
+        object["invalid_address"] = true;
+    }
+    cells.insert(cells.end(),
+                 {formatIpAddress(target.ip), target.invalid ? "invalid" : yesNo(s.answered)});
     if (s.answered) {
         object["running"] = s.running;
         object["form"] = s.entries ? "entries" : "single";
@@ -134,33 +121,51 @@ Table statusTable(bool withList) {
     return table;
 }
 
+// Beyond silence, say what went wrong, where the result has no room for it.
+void reportProblems(const std::vector<Target>& targets, const std::vector<StatusReading>& readings,
+                    const LocalAddress& local) {
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const std::string ip = formatIpAddress(targets[i].ip);
+        const StatusOutcome outcome = readings[i].outcome;
+        if (targets[i].invalid) {
+            std::cerr << "corvanectl: position " << targets[i].position << " of the device list ("
+                      << ip << ") is not an address a module may have; nothing was sent to it\n";
+        } else if (outcome == StatusOutcome::socket) {
+            std::cerr << "corvanectl: " << ip << ": " << socketProblem(readings[i], local) << '\n';
+        } else if (outcome != StatusOutcome::answered && outcome != StatusOutcome::timeout) {
+            std::cerr << "corvanectl: " << ip << ": " << statusOutcomeName(outcome) << '\n';
+        }
+    }
+}
+
 int runStatus(const CliSession& session, const StatusOptions& options) {
     if (options.all == !options.targets.empty()) {
-        throw CommandError(kExitUsage, "status takes TARGET addresses or --all");
+        throw CommandError(kExitUsage, "status takes TARGETs or --all");
     }
     const std::vector<Target> targets = targetsOf(session, options);
-    Table table = statusTable(options.all);
+    const bool withList = std::any_of(targets.begin(), targets.end(),
+                                      [](const Target& target) { return target.position != 0; });
+    Table table = statusTable(withList);
     if (targets.empty()) {  // --all on an empty list: nothing to ask, nothing to send from
         std::cerr << "corvanectl: the device list is empty\n";
         printReport(std::cout, options.form, table, Json::array());
         return kExitSuccess;
     }
-    const std::vector<StatusReading> readings = sweep(session.sourceAddress(), targets);
+    std::vector<std::optional<std::uint32_t>> addresses;
+    for (const Target& target : targets) {
+        addresses.push_back(target.invalid ? std::nullopt : std::optional(target.ip));
+    }
+    const LocalAddress local = session.sourceAddress();
+    const std::vector<StatusReading> readings = sweepTargets(local, addresses);
     Json document = Json::array();
     bool allAnswered = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        addRow(targets[i], readings[i], options.all, table, document);
-        allAnswered = allAnswered && readings[i].outcome == StatusOutcome::answered;
+        addRow(targets[i], readings[i], withList, table, document);
+        allAnswered =
+            allAnswered && !targets[i].invalid && readings[i].outcome == StatusOutcome::answered;
     }
     printReport(std::cout, options.form, table, document);
-    // Beyond silence, say what went wrong, where the result has no room for it.
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const StatusOutcome outcome = readings[i].outcome;
-        if (outcome != StatusOutcome::answered && outcome != StatusOutcome::timeout) {
-            std::cerr << "corvanectl: " << formatIpAddress(targets[i].ip) << ": "
-                      << statusOutcomeName(outcome) << '\n';
-        }
-    }
+    reportProblems(targets, readings, local);
     return allAnswered ? kExitSuccess : kExitFailure;
 }
 
@@ -170,11 +175,13 @@ void addStatusCommand(CLI::App& app, CliSession& session) {
     auto options = std::make_shared<StatusOptions>();
     CLI::App* command = app.add_subcommand(
         "status",
-        "Read the status of modules at the TARGET addresses (in the order given), or of every "
-        "module in the device list with --all; exit status 1 when any did not answer");
-    auto* targets = command->add_option("TARGET", options->targets, "Module addresses")
-                        ->type_name("A.B.C.D")
-                        ->check(deviceAddress());
+        "Read the status of the TARGET modules (in the order given), or of every module in "
+        "the device list with --all; exit status 1 when any did not answer");
+    auto* targets = command
+                        ->add_option("TARGET", options->targets,
+                                     "Modules by position in the device list, MAC or address")
+                        ->type_name("TARGET")
+                        ->check(targetForm());
     command->add_flag("--all", options->all, "Every module in the device list, in list order")
         ->excludes(targets);
     addOutputFormOptions(*command, options->form);

@@ -17,5 +17,6 @@ void addStatusCommand(CLI::App& app, CliSession& session);
 void addOutputCommand(CLI::App& app, CliSession& session);
 void addPassportCommand(CLI::App& app, CliSession& session);
 void addSetAddressCommand(CLI::App& app, CliSession& session);
+void addCompleteTargetsCommand(CLI::App& app, CliSession& session);
 
 }  // namespace corvane::cli

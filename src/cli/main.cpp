@@ -6,6 +6,7 @@
 #include "app/settings_path.h"
 #include "cli/cli_session.h"
 #include "cli/commands.h"
+#include "cli/usage.h"
 
 namespace {
 
@@ -20,11 +21,16 @@ constexpr char kFooter[] =
     "1 when a target did not answer or a file could not be read or written, 2 for a\n"
     "usage error.\n"
     "\n"
+    "A TARGET names a module by its position in the device list (1, 2, ... as 'corvanectl\n"
+    "list' shows it), by its MAC (six hex pairs, looked up in the list) or by its address.\n"
+    "A position past the list's end, a MAC not in it or anything else is a usage error.\n"
+    "\n"
     "Examples:\n"
     "  corvanectl status --all\n"
+    "  corvanectl status 3 02:C0:7A:DE:00:01 10.77.64.14\n"
     "  corvanectl search --json\n"
     "  corvanectl output start 10.77.64.12 --destination 239.10.1.2:5000 --protocol udp\n"
-    "  corvanectl passport 10.77.64.11 -o -\n"
+    "  corvanectl passport 1 -o -\n"
     "  corvanectl set-address 02:C0:7A:DE:00:05 --ip 10.77.64.50 --mask 255.255.0.0 "
     "--gateway 0.0.0.0";
 
@@ -37,6 +43,27 @@ int finished(int status) {
         return status == kExitSuccess ? kExitFailure : status;
     }
     return status;
+}
+
+// No command, or a word that is none: what the commands are, before CLI11's own words.
+int checkCommandWord(const CLI::App& app, int argc, char** argv) {
+    std::string word;
+    const CLI::App* scope = nullptr;
+    const CommandWord found = findCommandWord(app, argc, argv, word, scope);
+    if (found == CommandWord::named) {
+        return kExitSuccess;
+    }
+    if (scope != &app) {  // output without start or stop
+        std::cerr << "corvanectl: " << scope->get_name()
+                  << " takes one of: " << commandNames(*scope)
+                  << (found == CommandWord::unknown ? "; '" + word + "' is none of them" : "")
+                  << "\nRun 'corvanectl " << scope->get_name() << " --help' for usage.\n";
+    } else if (found == CommandWord::unknown) {
+        std::cerr << "corvanectl: '" << word << "' is not a command\n\n" << shortUsage(app);
+    } else {
+        std::cerr << shortUsage(app);
+    }
+    return kExitUsage;
 }
 
 int run(int argc, char** argv) {
@@ -58,7 +85,11 @@ int run(int argc, char** argv) {
     addOutputCommand(app, session);
     addPassportCommand(app, session);
     addSetAddressCommand(app, session);
+    addCompleteTargetsCommand(app, session);
 
+    if (const int status = checkCommandWord(app, argc, argv); status != kExitSuccess) {
+        return status;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

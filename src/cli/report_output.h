@@ -33,16 +33,21 @@ struct Table {
 // Adds --json and --csv (either, not both) to a command.
 void addOutputFormOptions(CLI::App& command, OutputForm& form);
 
-// Columns two spaces apart, the last one not padded; control characters in a cell are
-// shown as '?' so that a damaged settings file cannot drive the terminal.
+// Columns two spaces apart, the last one not padded; control characters in a cell (C0,
+// DEL and C1) and bytes that are not UTF-8 are shown as '?' so that a damaged settings
+// file cannot drive the terminal.
 void printTable(std::ostream& out, const Table& table);
 
 // RFC 4180 quoting (cells with a comma, quote or line break are quoted, quotes doubled),
-// lines ending in LF.
+// lines ending in LF. A cell that a spreadsheet would take as a formula (starting with
+// '=', '+', '-', '@', a tab or a carriage return) is quoted with an apostrophe first,
+// so that it shows as text; control characters other than tab and line breaks, and
+// bytes that are not UTF-8, are written as '?'.
 void printCsv(std::ostream& out, const Table& table);
 
 // Indented, ending in a newline. Bytes that are not UTF-8 (a damaged settings file)
-// become U+FFFD instead of making the document invalid.
+// become U+FFFD instead of making the document invalid; every control character in a
+// string, C1 and DEL included, is written as an escape.
 void printJson(std::ostream& out, const Json& document);
 
 // The table or CSV of `table`, or `document`, as `form` asks.

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "lab/lab_test_support.h"
+#include "net/datagram_exchange.h"
 #include "net/stream_settings_messages.h"
 #include "reports/passport_file.h"
 
@@ -182,6 +183,21 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     std::ofstream(settings) << list;
     const fs::path unchosen = m_folder / "unchosen.ini";
     std::ofstream(unchosen) << "[List]\nTotal=0\n";
+    // A damaged list: rows 2 and 3 hold addresses no module may have.
+    const fs::path damaged = m_folder / "damaged.ini";
+    std::ofstream(damaged) << "[Config]\nLocalIP=" << storedText(segment().programAddress)
+                           << "\n[List]\nTotal=3\nIP0=" << storedText(ip(11))
+                           << "\nMAC0=" << kMac[1] << "\nIP1=" << storedText("224.0.0.1")
+                           << "\nMAC1=" << kMac[2] << "\nIP2=0\nMAC2=" << kMac[3] << "\n";
+    // Another user's link in a shared folder, aimed at a file of ours.
+    const fs::path shared = m_folder / "shared";
+    const fs::path planted = shared / "passport.txt";
+    const fs::path victim = m_folder / "victim.txt";
+    std::ofstream(victim) << "kept";
+    ASSERT_EQ(mkdir(shared.c_str(), 01777) | chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    // Only root can give the link away; a lab run as another user leaves that row out.
+    const bool plantedByOther = lchown(planted.c_str(), 4242, 4242) == 0;
     struct stat before {};
     ASSERT_EQ(stat(settings.c_str(), &before), 0);
 
@@ -233,7 +249,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
         std::string err;  // part of standard error
     };
     const std::string p = segment().programAddress;
-    const std::vector<Row> rows = {
+    std::vector<Row> rows = {
         {"adapters",
          {"adapters", "--json"},
          0,
@@ -269,6 +285,31 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
          Json{m1, m3, m4, m1},
          "",
          ""},
+        {"status by position, MAC and address; listed ones with their place",
+         {"status", "3", kMac[1], ip(14), "--json"},
+         1,
+         {{ip(13), statusRequest}, {ip(11), statusRequest}, {ip(14), statusRequest}},
+         Json{listed(3, m3), listed(1, m1), m4},
+         "",
+         ""},
+        {"status of a damaged list: rows no module may have are reported, not asked",
+         {"status", "--all", "--json", "--settings", damaged.string()},
+         1,
+         {{ip(11), statusRequest}},
+         Json{listed(1, m1),
+              {{"position", 2},
+               {"mac", kMac[2]},
+               {"ip", "224.0.0.1"},
+               {"answered", false},
+               {"invalid_address", true}},
+              {{"position", 3},
+               {"mac", kMac[3]},
+               {"ip", "0.0.0.0"},
+               {"answered", false},
+               {"invalid_address", true}}},
+         "",
+         "position 2 of the device list (224.0.0.1) is not an address a module may have; "
+         "nothing was sent to it"},
         {"status of the whole list",
          {"status", "--all", "--json"},
          1,
@@ -296,8 +337,8 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
          Json{single(2, "UDP", "239.9.9.9:5000", true, true)},
          "",
          ""},
-        {"output stop",
-         {"output", "stop", ip(12)},
+        {"output stop, the module named by its MAC in another form",
+         {"output", "stop", "02-c0-7a-de-00-02"},
          0,
          {{ip(12), concat({tagBytes("TiBbaSiC"), zeros(22)})}},
          {},
@@ -310,13 +351,29 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
          {},
          saved.string() + "\n",
          ""},
-        {"passport to standard output",
-         {"passport", ip(11), "-o", "-"},
+        {"passport to standard output, the module named by its position",
+         {"passport", "1", "-o", "-"},
          0,
          {{ip(11), passportRequest}},
          {},
          passportFile,
          ""},
+        {"a socket that cannot be used: what failed and the system's reason",
+         {"status", "10.99.1.1"},
+         1,
+         {},
+         {},
+         "IP         ANSWERED  RUNNING  PROTOCOL  DESTINATION  NO STUFFING  INPUTS\n"
+         "10.99.1.1  no\n",
+         "corvanectl: 10.99.1.1: cannot open the socket for port 9100 from " + p +
+             ": Network is unreachable"},
+        {"a send that fails: the system's reason",
+         {"output", "stop", "10.99.1.1"},
+         1,
+         {},
+         {},
+         "",
+         "could not send to 10.99.1.1 from " + p + ": Network is unreachable"},
         {"passport of a silent module",
          {"passport", ip(14), "-o", (m_folder / "no.txt").string()},
          1,
@@ -376,6 +433,75 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
          "",
          "not a MAC"},
         {"an unknown option", {"--frobnicate", "list"}, 2, {}, {}, "", "frobnicate"},
+        // Targets that name no module: refused by name, nothing sent, not even to the
+        // targets beside them.
+        {"a position past the list's end",
+         {"status", ip(11), "5"},
+         2,
+         {},
+         {},
+         "",
+         "'5' is no position in the device list (the device list has positions 1 to 4)"},
+        {"position 0", {"passport", "0", "-o", "-"}, 2, {}, {}, "", "'0' is no position"},
+        {"a MAC not in the list",
+         {"output", "stop", "02:C0:7A:DE:00:09"},
+         2,
+         {},
+         {},
+         "",
+         "'02:C0:7A:DE:00:09' is not a MAC in the device list"},
+        {"neither position, MAC nor address",
+         {"status", ip(11), "module3"},
+         2,
+         {},
+         {},
+         "",
+         "'module3' is not a target"},
+        {"a listed row no module may have",
+         {"status", "2", "--settings", damaged.string()},
+         2,
+         {},
+         {},
+         "",
+         "position 2 of the device list has the address 224.0.0.1"},
+        {"a mask that is not contiguous",
+         {"set-address", kMac[7], "--ip", ip(31), "--mask", "1.2.3.4", "--gateway", "0.0.0.0"},
+         2,
+         {},
+         {},
+         "",
+         "'1.2.3.4' is not a network mask"},
+        {"the broadcast MAC",
+         {"set-address", "FF:FF:FF:FF:FF:FF", "--ip", ip(31), "--mask", "255.255.0.0", "--gateway",
+          "0.0.0.0"},
+         2,
+         {},
+         {},
+         "",
+         "is a broadcast or multicast MAC"},
+        {"a multicast MAC",
+         {"set-address", "01:00:5e:00:00:01", "--ip", ip(31), "--mask", "255.255.0.0", "--gateway",
+          "0.0.0.0"},
+         2,
+         {},
+         {},
+         "",
+         "'01:00:5e:00:00:01' is a broadcast or multicast MAC, which no module has"},
+        {"no command: the short usage", {}, 2, {}, {}, "", "Commands:\n  adapters"},
+        {"output without start or stop",
+         {"output", "frob", "1"},
+         2,
+         {},
+         {},
+         "",
+         "output takes one of: start, stop; 'frob' is none of them"},
+        {"an unknown command, named, with the commands",
+         {"frob", ip(11)},
+         2,
+         {},
+         {},
+         "",
+         "'frob' is not a command"},
         {"--from not local",
          {"--from", "10.1.2.3", "status", ip(11)},
          2,
@@ -391,6 +517,15 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
          "",
          "several local addresses could send (" + p},
     };
+    if (plantedByOther) {
+        rows.push_back({"a link planted in a shared folder: refused before anything is sent",
+                        {"passport", "1", "-o", planted.string()},
+                        1,
+                        {},
+                        {},
+                        "",
+                        "will not write " + planted.string()});
+    }
 
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -427,6 +562,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
         EXPECT_EQ(sent, expected);
     }
     EXPECT_EQ(fileText(saved), passportFile);
+    EXPECT_EQ(fileText(victim), "kept");
     EXPECT_FALSE(fs::exists(m_folder / "no.txt"));
 
     // The default name in the current folder.
@@ -447,6 +583,17 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     EXPECT_NE(shown.err.find("\r\033[KChecking 0 of 1..."), std::string::npos) << shown.err;
     EXPECT_TRUE(shown.err.ends_with("\r\033[K")) << shown.err;
 
+    // A hard limit on open files too low for every target at once: said, and the targets
+    // are asked in turns.
+    const CtlRun limited = runCtl("/usr/bin/prlimit", m_folder,
+                                  {"--nofile=40:40", m_program, "--settings", settings.string(),
+                                   "status", ip(11), ip(12), ip(13), ip(21), ip(31)});
+    EXPECT_EQ(limited.status, 0) << limited.err;
+    EXPECT_NE(limited.err.find("the limit on open files (40) lets only 4 of 5 modules be asked "
+                               "at once; the others wait their turn"),
+              std::string::npos)
+        << limited.err;
+
     // Read, never written.
     struct stat after {};
     ASSERT_EQ(stat(settings.c_str(), &after), 0);
@@ -454,6 +601,51 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+// 1000 targets, 300 of them silent, under a soft limit of 256 open files: every one is
+// in flight at once, so the command ends in one time-out, not in one per 64 targets.
+TEST_F(CorvanectlLab, ManyTargetsEndInOneTimeOut) {
+    constexpr std::size_t kTargets = 1000;
+    constexpr std::size_t kAnswering = 700;
+    std::vector<std::string> targets;
+    std::uint32_t lastAnswering = 0;
+    for (std::uint32_t n = 1; targets.size() < kTargets; ++n) {
+        const std::string address = ip(n);
+        if (address.ends_with(".0") || address.ends_with(".255")) {
+            continue;  // no module may have these
+        }
+        targets.push_back(address);
+        lastAnswering = targets.size() == kAnswering ? n : lastAnswering;
+    }
+    // The rack ends at the 700th target; the addresses after it are silent.
+    ModsimProcess modsim;
+    startModsim(
+        modsim,
+        {"--modules", std::to_string(lastAnswering), "--base-ip", ip(1), "--delay-spread", "200"},
+        "");
+    const fs::path settings = m_folder / "operator.ini";
+    std::ofstream(settings) << "[Config]\nLocalIP=" << storedText(segment().programAddress)
+                            << "\n[List]\nTotal=0\n";
+    std::vector<std::string> arguments = {"--nofile=256:",   m_program, "--settings",
+                                          settings.string(), "status",  "--json"};
+    arguments.insert(arguments.end(), targets.begin(), targets.end());
+
+    const auto started = std::chrono::steady_clock::now();
+    const CtlRun run = runCtl("/usr/bin/prlimit", m_folder, arguments);
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err, "") << "the soft limit is raised without a word";
+    const Json rows = Json::parse(run.out, nullptr, false);
+    ASSERT_EQ(rows.size(), kTargets) << run.out.substr(0, 200);
+    for (std::size_t i = 0; i < kTargets; ++i) {
+        EXPECT_EQ(rows[i]["ip"], targets[i]);
+        EXPECT_EQ(rows[i]["answered"], i < kAnswering) << targets[i];
+    }
+    // One time-out is 3 s; 64 at a time would take five of them for the silent 300.
+    EXPECT_LT(took, std::chrono::milliseconds(2 * kExchangeWaitMs))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #                                                  corvane_exporter (its service files
 #                                                  under the prefix, see below),
 #                                                  their manual pages, desktop entry,
-#                                                  software-centre entry, icons, copyright
-#                                                  and changelog
+#                                                  software-centre entry, icons, corvanectl's
+#                                                  bash completion, copyright and changelog
 #   cd build && cpack -G DEB                       builds corvane-control_<version>_<arch>.deb
 #
 # An installed copy's folder is not writable for the user, so the program keeps its

@@ -124,6 +124,7 @@ usr/share/man/man1/corvanectl.1.gz|"corvanectl {version}"
 usr/share/man/man1/corvanectl.1.gz|\fBset\-address\fR
 usr/share/man/man1/corvane_exporter.1.gz|"corvane_exporter {version}"
 usr/share/man/man1/corvane_exporter.1.gz|\fB\-\-web.listen\-address\fR
+usr/share/bash-completion/completions/corvanectl|complete -F _corvanectl corvanectl
 lib/systemd/system/corvane-exporter.service|DynamicUser=yes
 etc/default/corvane-exporter|CORVANE_SETTINGS=/etc/corvane-control/corvane-control.ini
 usr/share/doc/corvane-control/examples/corvane-rules.yml|alert: ModuleDown

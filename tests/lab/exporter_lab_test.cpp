@@ -119,6 +119,15 @@ std::size_t countOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+// A Range header asking for the whole answer 2000 times.
+std::string manyRanges() {
+    std::string ranges = "bytes=0-";
+    for (int i = 1; i < 2000; ++i) {
+        ranges += ",0-";
+    }
+    return ranges;
+}
+
 // The broadcasts the rack received since `from` (an index into its log).
 std::size_t searchesSince(const ModsimProcess& modsim, std::size_t from) {
     const auto log = modsim.log();
@@ -560,11 +569,7 @@ TEST_F(ExporterLab, RefusalsAreLoggedAndNotMultiplied) {
     EXPECT_TRUE(sentSince(logged, 0).empty());
 
     const auto plain = http.Get("/metrics");
-    std::string ranges = "bytes=0-";
-    for (int i = 1; i < 2000; ++i) {
-        ranges += ",0-";
-    }
-    const auto many = http.Get("/metrics", {{"Range", ranges}});
+    const auto many = http.Get("/metrics", {{"Range", manyRanges()}});
     ASSERT_TRUE(plain && many);
     EXPECT_EQ(many->status, 200);
     EXPECT_LT(many->body.size(), 3 * plain->body.size());
@@ -706,6 +711,16 @@ TEST_F(ExporterLab, TlsAndBasicAuthentication) {
         EXPECT_EQ(sentSince(logged, sent).size(), sent);
     }
     EXPECT_FALSE(exporter.client().Get("/metrics")) << "plain HTTP is not served beside TLS";
+    // A stranger asking for 2000 ranges gets one 401, not 2000; refusals are logged.
+    const auto many = https(nullptr, nullptr)->Get("/metrics", {{"Range", manyRanges()}});
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->status, 401);
+    EXPECT_LT(many->body.size(), 100u);
+    const std::string refusals = fileText(m_folder / "exporter.log");
+    for (const char* line : {"level=warn msg=\"401 unauthorized from 127.0.0.1: no credentials",
+                             "level=warn msg=\"TLS handshake failed from 127.0.0.1: "}) {
+        EXPECT_NE(refusals.find(line), std::string::npos) << line << "\n" << refusals;
+    }
 
     // A file that does not parse keeps the last good one in force, and says so.
     std::ofstream(web) << "tls_server_config: [\n";

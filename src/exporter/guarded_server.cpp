@@ -367,7 +367,7 @@ GuardedServer::GuardedServer(const HttpLimits& limits, TlsContextSource tls)
         // httplib's own refusal of a request it cannot parse: the routes answer theirs
         // with a body and log them themselves.
         if (response.status == 400 && response.body.empty()) {
-            refusalLog().refused(t_client, "400 bad request", "malformed request");
+            refusalLog().refused(t_client, "400 malformed request", "");
         }
     });
 }

@@ -567,6 +567,10 @@ TEST_F(ExporterLab, RefusalsAreLoggedAndNotMultiplied) {
     EXPECT_EQ(own->status, 400);
     EXPECT_NE(own->body.find("an address of this computer"), std::string::npos) << own->body;
     EXPECT_TRUE(sentSince(logged, 0).empty());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(rawRequest(exporter.port(), "NOT HTTP\r\n\r\n").first.rfind("HTTP/1.1 400 ", 0),
+                  0u);
+    }
 
     const auto plain = http.Get("/metrics");
     const auto many = http.Get("/metrics", {{"Range", manyRanges()}});
@@ -583,6 +587,7 @@ TEST_F(ExporterLab, RefusalsAreLoggedAndNotMultiplied) {
               1u)
         << log;
     EXPECT_EQ(countOf(log, "400 bad request from 127.0.0.1"), 1u) << "once a minute";
+    EXPECT_EQ(countOf(log, "level=warn msg=\"400 malformed request from 127.0.0.1\"\n"), 1u);
 }
 
 // A settings file removed under the running exporter: the last list is served, an

@@ -90,7 +90,8 @@ TEST(TargetRules, DiscoveryListsModuleAddressesOfTheSendingSubnet) {
     }
     std::vector<std::uint32_t> listed;
     for (const DeviceHello& hello : discoverableReplies(found, sending, own)) {
-        listed.push_back(hello.ipAddress);
+        const std::uint32_t ip = hello.ipAddress;  // a packed field: copied, not referred to
+        listed.push_back(ip);
     }
     EXPECT_EQ(listed, expected);
 }

@@ -2,7 +2,9 @@
 // each sends (from the simulator's log), targets refused with nothing sent, the scrape
 // timeout, one exchange shared by concurrent probes of a module, 503 above the limit, the
 // bounds on requests, SIGTERM, TLS and basic authentication with a certificate and a hash
-// made here, and a real Prometheus scraping through service discovery.
+// made here, and a real Prometheus scraping through service discovery; and hostile or
+// careless clients: discovery in a loop, one client's idle connections, refusals in the
+// log, many ranges, a removed settings file, a taken port.
 #include <arpa/inet.h>
 #include <crypt.h>
 #include <poll.h>

@@ -474,11 +474,12 @@ TEST_F(ExporterLab, DiscoveryIsSharedAndHoldsNoProbePastItsDeadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto probeStart = Clock::now();
     const auto probe = exporter.client().Get("/probe?target=" + ip(11),
-                                             {{"X-Prometheus-Scrape-Timeout-Seconds", "1.2"}});
+                                             {{"X-Prometheus-Scrape-Timeout-Seconds", "1.0"}});
     const double probeSeconds = secondsSince(probeStart);
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->status, 200);
-    EXPECT_LT(probeSeconds, 1.0) << "a probe waits for a search only within its own deadline";
+    // 0.5 s to live; held by the search it would take 2.2 s.
+    EXPECT_LT(probeSeconds, 1.4) << "a probe waits for a search only within its own deadline";
     for (auto& loop : loops) {
         const auto answers = loop.get();
         ASSERT_EQ(answers.size(), 1u) << "every answer is the one search's";
@@ -490,7 +491,7 @@ TEST_F(ExporterLab, DiscoveryIsSharedAndHoldsNoProbePastItsDeadline) {
     // Within the maximum age, asked again: answered at once, nothing sent.
     const auto again = Clock::now();
     EXPECT_EQ(exporter.client().Get("/targets?discover=1")->status, 200);
-    EXPECT_LT(secondsSince(again), 0.5);
+    EXPECT_LT(secondsSince(again), 1.0);
     EXPECT_EQ(searchesSince(m_modsim, logged), 2u);
     EXPECT_EQ(exporter.stop(), 0);
 }
@@ -528,7 +529,7 @@ TEST_F(ExporterLab, OneClientCannotStarveOthers) {
         return answer;
     }();
     EXPECT_EQ(metrics.rfind("HTTP/1.1 200 ", 0), 0u) << metrics.substr(0, 200);
-    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_LT(secondsSince(start), 2.0);
 
     // More idle connections from two more addresses: some wait in line. SIGTERM ends
     // them all at once.
@@ -540,7 +541,7 @@ TEST_F(ExporterLab, OneClientCannotStarveOthers) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto stopping = Clock::now();
     EXPECT_EQ(exporter.stop(), 0);
-    EXPECT_LT(secondsSince(stopping), 1.5);
+    EXPECT_LT(secondsSince(stopping), 3.0) << "idle connections would hold it 5 s";
     for (const int fd : idle) {
         if (fd >= 0) {
             ::close(fd);

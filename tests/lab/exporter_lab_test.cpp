@@ -496,6 +496,38 @@ TEST_F(ExporterLab, DiscoveryIsSharedAndHoldsNoProbePastItsDeadline) {
     EXPECT_EQ(exporter.stop(), 0);
 }
 
+// Without reuse, clients searching back to back cannot hold the probes: those held by a
+// search start before the next one, and are answered.
+TEST_F(ExporterLab, ProbesHeldByASearchGoBeforeTheNext) {
+    ExporterProcess exporter;
+    startExporter(exporter, {"--discovery.max-age", "0"});
+    const auto start = Clock::now();
+    std::vector<std::future<int>> loops;
+    for (int client = 0; client < 2; ++client) {
+        loops.push_back(std::async(std::launch::async, [&] {
+            int searches = 0;
+            auto http = exporter.client();
+            while (secondsSince(start) < 6) {
+                searches += http.Get("/targets?discover=1") ? 1 : 0;
+            }
+            return searches;
+        }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const auto probeStart = Clock::now();
+        const auto probe = exporter.client().Get("/probe?target=" + ip(11));
+        ASSERT_TRUE(probe);
+        EXPECT_NE(probe->body.find("corvane_probe_success 1\n"), std::string::npos);
+        EXPECT_LT(secondsSince(probeStart), 3.5);
+    }
+    for (auto& loop : loops) {
+        EXPECT_GE(loop.get(), 1);
+    }
+    EXPECT_EQ(exporter.stop(), 0);
+}
+
 // Idle connections from one address take only that address's share of the workers;
 // the connection-level 503 says its length right; SIGTERM closes idle connections at
 // once; refusals are logged once per client and reason.

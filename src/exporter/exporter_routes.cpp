@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "devices/found_modules.h"
+#include "exporter/exporter_log.h"
 #include "exporter/metrics_text.h"
 #include "exporter/probe_report.h"
 #include "exporter/process_metrics.h"
@@ -51,6 +52,18 @@ void answerText(httplib::Response& response, int status, const std::string& text
 
 nlohmann::json targetGroup(std::uint32_t ip, nlohmann::json labels) {
     return {{"targets", {formatIpAddress(ip)}}, {"labels", std::move(labels)}};
+}
+
+// Every address of this computer: a target must never be one of them. An empty list
+// when the system cannot say; the sending address is always checked besides.
+std::vector<std::uint32_t> ownAddresses() {
+    std::vector<LocalAddress> local;
+    listLocalAddresses(local);
+    std::vector<std::uint32_t> own;
+    for (const LocalAddress& address : local) {
+        own.push_back(address.address);
+    }
+    return own;
 }
 
 }  // namespace
@@ -111,6 +124,9 @@ bool ExporterRoutes::authorized(const httplib::Request& request, httplib::Respon
         m_auth.allows(web->config.users, request.get_header_value("Authorization"))) {
         return true;
     }
+    refusalLog().refused(
+        request.remote_addr, "401 unauthorized",
+        request.has_header("Authorization") ? "wrong credentials" : "no credentials");
     response.set_header("WWW-Authenticate", "Basic realm=\"corvane_exporter\"");
     answerText(response, 401, "Unauthorized");
     return false;
@@ -119,18 +135,23 @@ bool ExporterRoutes::authorized(const httplib::Request& request, httplib::Respon
 void ExporterRoutes::probe(const httplib::Request& request, httplib::Response& response) {
     const std::string text =
         request.get_param_value_count("target") == 1 ? request.get_param_value("target") : "";
-    std::vector<LocalAddress> usable;
-    listLocalAddresses(usable);  // an empty list refuses every target but with --allow-any-target
-    const TargetCheck check = checkTarget(text, usable, m_setup.allowAnyTarget);
+    const TargetCheck check =
+        checkTarget(text, m_prober.local(), ownAddresses(), m_setup.allowAnyTarget);
     if (check.verdict != TargetVerdict::accepted) {
         ++m_invalidTargets;
-        answerText(response, 400, targetProblem(check, text));
+        const std::string problem = targetProblem(check, text);
+        refusalLog().refused(request.remote_addr, "400 bad request", problem);
+        answerText(response, 400, problem);
         return;
     }
     const milliseconds wait = probeWait(request.get_header_value("X-Prometheus-Scrape-Timeout-Seconds"));
     const bool debug = request.get_param_value("debug") == "true";
     const ProbeService::Probe probe = m_prober.probe(check.ip, wait, debug);
     if (probe.admission != ProbeService::Admission::admitted) {
+        refusalLog().refused(request.remote_addr, "503 service unavailable",
+                             probe.admission == ProbeService::Admission::overLimit
+                                 ? "too many probes in flight"
+                                 : "stopping");
         response.set_header("Retry-After", "1");
         answerText(response, 503,
                    probe.admission == ProbeService::Admission::overLimit
@@ -173,6 +194,10 @@ void ExporterRoutes::metrics(httplib::Response& response) {
     text.add("corvane_exporter_exchanges_in_flight", MetricType::gauge,
              "Status exchanges with modules whose request is out (probes of one module share one).",
              static_cast<double>(counters.exchangesInFlight));
+    text.add("corvane_exporter_device_list_ok", MetricType::gauge,
+             "Whether the settings file's device list can be read (0: it cannot, or it has "
+             "been removed, and the last list read is served).",
+             m_site.current()->ok ? 1 : 0);
     if (m_web.path()) {
         text.add("corvane_exporter_web_config_last_reload_successful", MetricType::gauge,
                  "Whether the last reload of the web configuration file succeeded.",
@@ -194,13 +219,14 @@ void ExporterRoutes::targets(const httplib::Request& request, httplib::Response&
                            formatIpAddress(m_prober.local().address));
             return;
         }
-        for (const FoundModule& module : sortFoundModules(*found)) {
+        const auto listed = discoverableReplies(*found, m_prober.local(), ownAddresses());
+        for (const FoundModule& module : sortFoundModules(listed)) {
             groups.push_back(targetGroup(module.hello.ipAddress,
                                          {{"mac", formatMacAddress(module.hello.mac)}}));
         }
     } else {
         const auto site = m_site.current();
-        if (site->state == SettingsState::unreadable) {
+        if (!site->ok && !site->kept) {
             answerText(response, 500,
                        "cannot read the settings file " + site->path + ": " + site->reason);
             return;
@@ -221,18 +247,20 @@ void ExporterRoutes::targets(const httplib::Request& request, httplib::Response&
 void ExporterRoutes::index(httplib::Response& response) {
     const auto web = m_web.current();
     const auto site = m_site.current();
-    const std::string settingsState = site->state == SettingsState::readable
-                                          ? std::to_string(site->devices.size()) + " modules listed"
-                                      : site->state == SettingsState::absent
-                                          ? "no file yet: no modules listed"
-                                          : "cannot be read: " + site->reason;
+    const std::string settingsState =
+        site->state == SettingsState::readable
+            ? std::to_string(site->devices.size()) + " modules listed"
+        : site->ok   ? "no file yet: no modules listed"
+        : site->kept ? "cannot be read: " + site->reason + "; the last list read (" +
+                           std::to_string(site->devices.size()) + " modules) is served"
+                     : "cannot be read: " + site->reason;
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"Version", CORVANE_VERSION},
         {"Listening on", m_setup.listenAddress},
         {"Sending from", formatIpAddress(m_prober.local().address) + " (" + m_setup.sourceReason + ")"},
         {"Settings file", site->path + " (" + settingsState + ")"},
         {"Targets allowed", m_setup.allowAnyTarget ? "any module address (--allow-any-target)"
-                                                   : "module addresses in this computer's subnets"},
+                                                   : "module addresses in the sending subnet"},
         {"Probes in flight at most", std::to_string(m_prober.maxProbes())},
         {"Web configuration", m_web.path() ? *m_web.path() : "none"},
         {"TLS", web->tls ? "on" : "off"},

@@ -6,7 +6,16 @@
 //   within `requestRead`, and take each whole answer within `responseWrite`; a client
 //   that trickles a byte at a time is cut off all the same;
 // - at most `workerThreads` connections are served at once and at most
-//   `maxWaitingConnections` wait for a worker; one more is turned away at once.
+//   `maxWaitingConnections` wait for a worker, each at most `lineWait`; one client
+//   address holds at most `maxConnectionsPerClient`; one more is turned away at once
+//   with a 503;
+// - on stop, connections waiting for a request or for a worker are closed at once; the
+//   requests being served are answered first;
+// - a request for several ranges is answered whole (a 401 or a page repeated for each
+//   range would multiply what a stranger can make it send);
+// - the listening socket is not shared (no SO_REUSEPORT): a second exporter on the same
+//   address and port fails to start instead of taking half the connections;
+// - refusals (400, 503, a failed TLS handshake, 414 and 431) are logged, rate-limited.
 // Debian's cpp-httplib is a compiled library, so its own compile-time limits cannot be
 // changed; this class serves each connection itself through httplib's request parser.
 #pragma once
@@ -14,17 +23,27 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include <httplib.h>
+
+#include "exporter/connection_line.h"
+#include "files/file_descriptor.h"
 
 namespace corvane::exporter {
 
 struct HttpLimits {
     std::size_t workerThreads = 16;
     std::size_t maxWaitingConnections = 64;
+    std::size_t maxConnectionsPerClient = 12;
+    std::chrono::milliseconds lineWait{5000};
     std::size_t maxRequestHeadBytes = 8192;
     std::chrono::milliseconds idleWait{5000};
     std::chrono::milliseconds requestRead{10000};
@@ -38,12 +57,26 @@ using TlsContextSource = std::function<std::shared_ptr<SSL_CTX>()>;
 class GuardedServer : public httplib::Server {
 public:
     GuardedServer(const HttpLimits& limits, TlsContextSource tls);
+    ~GuardedServer() override;
 
 private:
+    // On the accepting thread: the connection joins the line or is turned away.
     bool process_and_close_socket(socket_t sock) override;
+    void startWorkers();
+    // The listening socket has closed: closes what waits and joins the workers.
+    void stopWorkers();
+    void work();
+    void serve(int fd, const std::string& client);
+    // Answers 503 with `why` and closes the connection.
+    void turnAway(int fd, const std::string& client, const std::string& why);
 
     const HttpLimits m_limits;
     const TlsContextSource m_tls;
+    FileDescriptor m_stopFd;  // an eventfd, readable once the server stops
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    ConnectionLine m_line;
+    std::vector<std::thread> m_workers;
 };
 
 }  // namespace corvane::exporter

@@ -15,6 +15,7 @@
 #include "exporter/exporter_routes.h"
 #include "exporter/guarded_server.h"
 #include "exporter/listen_address.h"
+#include "net/open_file_limit.h"
 #include "reports/address_formats.h"
 
 namespace {
@@ -29,14 +30,23 @@ constexpr std::size_t kMostProbes = 1024;
 // HTTP workers beyond the probes, so /metrics, /targets and the 503 of one probe too
 // many are answered while every probe slot waits on a module.
 constexpr std::size_t kSpareWorkers = 8;
+// Workers that one client address can never take: another client is always served.
+constexpr std::size_t kWorkersForOthers = kSpareWorkers / 2;
+constexpr unsigned kDefaultDiscoveryMaxAge = 30;
+constexpr unsigned kMostDiscoveryMaxAge = 3600;
+constexpr std::size_t kMostSearchReplies = 65536;
+// Descriptors beyond sockets: standard streams, the listener, eventfds, files read.
+constexpr std::uint64_t kOtherOpenFiles = 64;
 
 constexpr char kFooter[] =
     "Endpoints: /probe?target=A.B.C.D (one module's status; &debug=true shows the\n"
     "datagrams), /metrics (the exporter's own), /targets (Prometheus HTTP service\n"
-    "discovery from the device list; ?discover=1 from a 2 s broadcast search) and /.\n"
+    "discovery from the device list; ?discover=1 from a 2 s broadcast search, reused\n"
+    "for --discovery.max-age) and /.\n"
     "Only status reads are ever sent to a module. A target must be an address a module\n"
-    "may have, in the subnet of one of this computer's addresses (unless\n"
-    "--allow-any-target); any other is refused with HTTP 400 and nothing is sent.\n"
+    "may have, in the subnet of the address it sends from (unless --allow-any-target),\n"
+    "neither that subnet's network or broadcast address nor one of this computer's\n"
+    "addresses; any other is refused with HTTP 400 and nothing is sent.\n"
     "SIGTERM or SIGINT: stop listening, let the probes in flight end, exit 0.\n"
     "\n"
     "Exit status: 0 after a signal, 1 when it cannot start (address in use, web\n"
@@ -49,6 +59,8 @@ struct Options {
     std::optional<std::string> from;
     bool allowAnyTarget = false;
     std::size_t maxProbes = kDefaultMaxProbes;
+    unsigned discoveryMaxAge = kDefaultDiscoveryMaxAge;
+    std::size_t searchReplies = kSearchMostReplies;
 };
 
 class StartError : public std::runtime_error {
@@ -104,6 +116,34 @@ void addOptions(CLI::App& app, Options& options) {
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(std::size_t{1}, kMostProbes));
+    app.add_option("--discovery.max-age", options.discoveryMaxAge,
+                   "Seconds a search's result answers /targets?discover=1 again before the next "
+                   "search (0: a search for each request; requests at once share one)")
+        ->type_name("SECONDS")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, kMostDiscoveryMaxAge));
+    app.add_option("--discovery.max-replies", options.searchReplies,
+                   "Modules a search keeps at most; replies from further MAC addresses are dropped")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Range(std::size_t{1}, kMostSearchReplies));
+}
+
+// Every probe in flight keeps two sockets and every connection one: the usual soft
+// limit of 1024 open files is too low for the largest --probe.max-in-flight.
+void raiseOpenFiles(const HttpLimits& limits, std::size_t maxProbes) {
+    const std::uint64_t wanted =
+        2 * maxProbes + limits.workerThreads + limits.maxWaitingConnections + kOtherOpenFiles;
+    std::string error;
+    const auto limit = raiseOpenFileLimit(wanted, error);
+    if (!limit) {
+        logLine(LogLevel::warn, error);
+    } else if (*limit < wanted) {
+        logLine(LogLevel::warn, "the limit on open files is " + std::to_string(*limit) +
+                                    " (the hard limit), below the " + std::to_string(wanted) +
+                                    " that --probe.max-in-flight " + std::to_string(maxProbes) +
+                                    " may need; probes then wait for sockets");
+    }
 }
 
 // The local address to send from, as corvanectl chooses it.
@@ -171,24 +211,27 @@ int serve(const Options& options) {
         throw StartError(kExitFailure, "the web configuration is not valid: " + problem);
     }
     SiteDeviceList site(location);
-    const auto list = site.current();
-    if (list->state == SettingsState::unreadable) {
-        logLine(LogLevel::warn, "cannot read the settings file " + list->path + ": " +
-                                    list->reason + "; /targets answers 500 until it can be read");
-    }
+    const auto list = site.current();  // logs when it cannot be read
 
-    ProbeService prober(source.address, options.maxProbes);
     HttpLimits limits;
     limits.workerThreads = options.maxProbes + kSpareWorkers;
     limits.maxWaitingConnections = limits.workerThreads;
+    limits.maxConnectionsPerClient = limits.workerThreads - kWorkersForOthers;
+    raiseOpenFiles(limits, options.maxProbes);
+    ProbeService prober(source.address, options.maxProbes,
+                        {std::chrono::seconds(options.discoveryMaxAge), options.searchReplies});
     GuardedServer server(limits, [&web] { return web.current()->tls; });
     ExporterRoutes routes(
         prober, site, web,
         {options.listen, options.allowAnyTarget, list->path, reasonText(source.reason)});
     routes.install(server);
+    errno = 0;
     if (!server.bind_to_port(listen.host, listen.port)) {
-        throw StartError(kExitFailure,
-                         "cannot listen on " + options.listen + ": " + std::strerror(errno));
+        const int error = errno;
+        throw StartError(kExitFailure, "cannot listen on " + options.listen + ": " +
+                                           (error == EADDRINUSE ? "address in use"
+                                            : error != 0        ? std::strerror(error)
+                                                                : "the address cannot be bound"));
     }
     logLine(LogLevel::info, std::string("listening on ") + options.listen +
                                 (web.current()->tls ? " (TLS)" : "") + "; sending from " +

@@ -10,16 +10,22 @@
 // - A search broadcasts from the same address and ports as the exchanges, and a module's
 //   search reply would reach a connected exchange socket of that module as if it were its
 //   status reply. So a search waits until the exchanges in flight have ended, probes that
-//   arrive meanwhile wait for the search, and searches asked for at the same time share
-//   one.
+//   arrive meanwhile wait for the search, and start before any later search; searches
+//   asked for while one is pending or running share it, and a result is reused for
+//   `DiscoveryOptions::maxAge`, so clients asking in a loop cannot hold the probes.
+// - A probe never waits past its own deadline (its wait, from when it was asked for): a
+//   probe still held when its time is up is answered "timeout" with nothing sent, and
+//   one started late waits only for the time it has left.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -28,8 +34,10 @@
 #include <vector>
 
 #include "files/file_descriptor.h"
+#include "net/device_search.h"
 #include "net/exchange_system.h"
 #include "net/status_reading.h"
+#include "net/status_sweep.h"
 #include "net/wire_types.h"
 
 namespace corvane::exporter {
@@ -43,6 +51,15 @@ struct ProbeCounters {
     std::size_t exchangesInFlight = 0;  // the sweep's exchanges with requests out
 };
 
+struct DiscoveryOptions {
+    std::chrono::milliseconds maxAge{30000};  // a search's result is reused this long
+    std::size_t mostReplies = kSearchMostReplies;
+};
+
+// A broadcast search as searchDevices does it; tests give a scripted one.
+using SearchFunction =
+    std::function<bool(const LocalAddress&, std::uint16_t, std::vector<DeviceHello>&, std::size_t)>;
+
 class ProbeService {
 public:
     enum class Admission { admitted, overLimit, stopping };
@@ -52,20 +69,22 @@ public:
         StatusReading reading;  // when admitted
     };
 
-    ProbeService(const LocalAddress& local, std::size_t maxProbes,
-                 ExchangeSystem& system = kernelExchangeSystem());
+    ProbeService(const LocalAddress& local, std::size_t maxProbes, DiscoveryOptions discovery = {},
+                 ExchangeSystem& system = kernelExchangeSystem(),
+                 SearchFunction search = searchDevices);
     // Stops (see stop()) and joins the thread.
     ~ProbeService();
     ProbeService(const ProbeService&) = delete;
     ProbeService& operator=(const ProbeService&) = delete;
 
-    // One status read of `deviceIp`, waiting at most `wait` for the reply once the request
-    // is out (never more than the exchange's own 3 s); blocks until it has a result.
+    // One status read of `deviceIp`, taking at most `wait` from now (never more than the
+    // exchange's own 3 s) however long a search holds it; blocks until it has a result.
     // With `trace`, the reading carries every step of the exchange.
     Probe probe(std::uint32_t deviceIp, std::chrono::milliseconds wait, bool trace);
 
-    // One broadcast search (2 s) for the modules of the class the add-device wizard looks
-    // for; nothing when it could not be sent or the service is stopping.
+    // The modules of the class the add-device wizard looks for, from a broadcast search
+    // (2 s) or from one that ended less than `maxAge` ago; nothing when it could not be
+    // sent or the service is stopping.
     std::optional<std::vector<DeviceHello>> search();
 
     // No new probe or search is admitted; those admitted still end (within their
@@ -77,25 +96,46 @@ public:
     std::size_t maxProbes() const { return m_maxProbes; }
 
 private:
+    using TimePoint = ExchangeSystem::Clock::time_point;
+    // Who answers a probe: the service thread (started, or expired while held) or the
+    // asking thread, when the service thread was busy past the deadline (abandoned).
+    enum class Claim { held, taken, abandoned };
     struct Pending {
         std::uint32_t deviceIp = 0;
         std::chrono::milliseconds wait{0};
+        TimePoint deadline;
         bool trace = false;
         std::shared_ptr<std::promise<StatusReading>> result;
+        std::shared_ptr<std::atomic<Claim>> claim;
     };
     using SearchResult = std::optional<std::vector<DeviceHello>>;
+    struct CachedSearch {
+        TimePoint at;
+        std::vector<DeviceHello> found;
+    };
 
     void run();
     void wake();
+    // Starts the held probes, or answers those whose time is up.
+    void startHeld(std::deque<Pending>& held, StatusSweep& sweep);
+    // Answers the held probes whose time is up; the earliest deadline of the others.
+    TimePoint expireHeld(std::deque<Pending>& held);
+    void runSearch();
 
     const LocalAddress m_local;
     const std::size_t m_maxProbes;
+    const DiscoveryOptions m_discovery;
     ExchangeSystem& m_system;
+    const SearchFunction m_searchDevices;
     FileDescriptor m_wakeFd;  // an eventfd: readable when work was queued or stop asked
 
     mutable std::mutex m_mutex;
     std::deque<Pending> m_queued;
-    std::vector<std::shared_ptr<std::promise<SearchResult>>> m_searches;
+    // The search asked for and not yet ended (waiting or running), which every asker
+    // meanwhile shares, and the last one that was sent.
+    std::shared_ptr<std::promise<SearchResult>> m_searchAsked;
+    std::shared_future<SearchResult> m_searchResult;
+    std::optional<CachedSearch> m_lastSearch;
     bool m_stopping = false;
     ProbeCounters m_counters;
 

@@ -1,6 +1,9 @@
 // The operator's device list as the exporter sees it: read from the settings file again
 // whenever the file has changed (another file, size or modification time), so a module
 // the operator adds in corvane-control is watched from the next refresh. Never written.
+// When the file is removed or cannot be read any more, the last list read stays in
+// force (Prometheus would otherwise drop every module, and no alert on them would
+// fire), an error is logged and `ok` says so, for the exporter's own metrics.
 #pragma once
 
 #include <sys/types.h>
@@ -17,10 +20,13 @@
 namespace corvane::exporter {
 
 struct SiteList {
-    SettingsState state = SettingsState::absent;
-    std::string path;    // the file read, or that would be read
-    std::string reason;  // why it cannot be read, when unreadable
-    DeviceList devices;  // empty unless readable
+    SettingsState state = SettingsState::absent;  // of the file now
+    std::string path;                             // the file read, or that would be read
+    std::string reason;  // why it cannot be read, when unreadable or removed
+    DeviceList devices;  // as last read (empty when never read)
+    // False when the file cannot be read now, or has been removed since it was read.
+    bool ok = true;
+    bool kept = false;  // `devices` come from an earlier read of the file
 };
 
 class SiteDeviceList {
@@ -44,6 +50,7 @@ private:
     };
 
     Stamp stampNow() const;
+    std::shared_ptr<SiteList> readList() const;
 
     const SettingsLocation m_location;
     std::mutex m_mutex;

@@ -1,14 +1,38 @@
 #include "exporter/target_rules.h"
 
 #include <algorithm>
+#include <bit>
+#include <iterator>
 
 #include "devices/address_input.h"
 #include "reports/address_formats.h"
 
 namespace corvane::exporter {
 
-TargetCheck checkTarget(std::string_view text, const std::vector<LocalAddress>& usable,
-                        bool allowAnyTarget) {
+TargetVerdict checkModuleAddress(std::uint32_t ip, const LocalAddress& sending,
+                                 const std::vector<std::uint32_t>& own, bool allowAnyTarget) {
+    if (!isValidDeviceAddress(ip)) {
+        return TargetVerdict::notModuleAddress;
+    }
+    if (std::find(own.begin(), own.end(), ip) != own.end() || ip == sending.address) {
+        return TargetVerdict::ownAddress;
+    }
+    // Stored form on both sides: the mask applies octet by octet, whatever the byte order.
+    const std::uint32_t hostBits = ~sending.mask;
+    const bool inSubnet = (ip & sending.mask) == (sending.address & sending.mask);
+    // A /31 or /32 has no network or broadcast address of its own.
+    if (inSubnet && std::popcount(hostBits) >= 2 &&
+        ((ip & hostBits) == 0 || (ip & hostBits) == hostBits)) {
+        return TargetVerdict::subnetNetworkOrBroadcast;
+    }
+    if (!inSubnet && !allowAnyTarget) {
+        return TargetVerdict::outsideSubnet;
+    }
+    return TargetVerdict::accepted;
+}
+
+TargetCheck checkTarget(std::string_view text, const LocalAddress& sending,
+                        const std::vector<std::uint32_t>& own, bool allowAnyTarget) {
     if (text.empty()) {
         return {TargetVerdict::missing, 0};
     }
@@ -16,17 +40,20 @@ TargetCheck checkTarget(std::string_view text, const std::vector<LocalAddress>& 
     if (!ip) {
         return {TargetVerdict::notAnAddress, 0};
     }
-    if (!isValidDeviceAddress(*ip)) {
-        return {TargetVerdict::notModuleAddress, 0};
-    }
-    // Stored form on both sides: the mask applies octet by octet, whatever the byte order.
-    const bool inSubnet = std::any_of(usable.begin(), usable.end(), [&](const LocalAddress& local) {
-        return (*ip & local.mask) == (local.address & local.mask);
-    });
-    if (!inSubnet && !allowAnyTarget) {
-        return {TargetVerdict::outsideSubnets, 0};
-    }
-    return {TargetVerdict::accepted, *ip};
+    const TargetVerdict verdict = checkModuleAddress(*ip, sending, own, allowAnyTarget);
+    return {verdict, verdict == TargetVerdict::accepted ? *ip : 0};
+}
+
+std::vector<DeviceHello> discoverableReplies(const std::vector<DeviceHello>& found,
+                                             const LocalAddress& sending,
+                                             const std::vector<std::uint32_t>& own) {
+    std::vector<DeviceHello> kept;
+    std::copy_if(found.begin(), found.end(), std::back_inserter(kept),
+                 [&](const DeviceHello& hello) {
+                     return checkModuleAddress(hello.ipAddress, sending, own, false) ==
+                            TargetVerdict::accepted;
+                 });
+    return kept;
 }
 
 std::string targetProblem(const TargetCheck& check, std::string_view text) {
@@ -42,10 +69,15 @@ std::string targetProblem(const TargetCheck& check, std::string_view text) {
             return quoted +
                    " is not an address a module may have (not 0.x, 127.x, 224 or above, nor "
                    "ending in .0 or .255)";
-        case TargetVerdict::outsideSubnets:
+        case TargetVerdict::outsideSubnet:
             return quoted +
-                   " is outside the subnets of this computer's addresses; start the exporter "
-                   "with --allow-any-target for modules behind a router";
+                   " is outside the subnet of the address the exporter sends from; start the "
+                   "exporter with --allow-any-target for modules behind a router";
+        case TargetVerdict::subnetNetworkOrBroadcast:
+            return quoted +
+                   " is the network or broadcast address of the subnet the exporter sends in";
+        case TargetVerdict::ownAddress:
+            return quoted + " is an address of this computer, not a module's";
     }
     return {};
 }

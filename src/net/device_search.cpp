@@ -1,7 +1,7 @@
 #include "net/device_search.h"
 
-#include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "net/device_sockets.h"
@@ -10,7 +10,7 @@
 namespace corvane {
 
 bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
-                   std::vector<DeviceHello>& found) {
+                   std::vector<DeviceHello>& found, std::size_t mostReplies) {
     found.clear();
     const Request request = buildSearchRequest(searchClass);
     DeviceSockets sockets;
@@ -19,17 +19,15 @@ bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
         return false;
     }
     const auto deadline = DeviceSockets::Clock::now() + std::chrono::milliseconds(kSearchCollectMs);
+    std::set<MacAddress> seen;
     // The search always collects until its deadline: the handler never ends it.
-    sockets.receiveUntil(deadline, [&found](const std::uint8_t* bytes, std::size_t length) {
+    sockets.receiveUntil(deadline, [&](const std::uint8_t* bytes, std::size_t length) {
         DeviceHello hello;
-        if (!decodeSearchReply(bytes, length, hello)) {
+        if (found.size() >= mostReplies || !decodeSearchReply(bytes, length, hello)) {
             return false;
         }
         // The first answer of a module wins, whichever port it came through.
-        const bool known = std::any_of(found.begin(), found.end(), [&](const DeviceHello& seen) {
-            return seen.mac == hello.mac;
-        });
-        if (!known) {
+        if (seen.insert(hello.mac).second) {
             found.push_back(hello);
         }
         return false;

@@ -3,6 +3,7 @@
 // and 9101 to 255.255.255.255 and close their sockets before they return.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,12 +13,15 @@ namespace corvane {
 
 inline constexpr int kSearchCollectMs = 2000;
 inline constexpr int kNetworkSettingsPauseMs = 200;
+// Modules a search keeps at most: anyone on the segment can answer, as often as it likes.
+inline constexpr std::size_t kSearchMostReplies = 4096;
 
 // Empties `found`, broadcasts the search request and collects the "WiZnHeLo" replies
-// for 2000 ms, one record per MAC address (the first reply wins), in arrival order.
+// for 2000 ms, one record per MAC address (the first reply wins), in arrival order,
+// at most `mostReplies` of them (later MAC addresses are dropped).
 // False at once when neither socket could be created, bound and used to send.
 bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
-                   std::vector<DeviceHello>& found);
+                   std::vector<DeviceHello>& found, std::size_t mostReplies = kSearchMostReplies);
 
 // Broadcasts the network settings request for the module with `mac`, pauses 200 ms
 // and returns true. The module does not answer, so the only failure that can be known

@@ -10,55 +10,97 @@ namespace corvane::exporter {
 namespace {
 
 TEST(TargetRules, WhichTargetsAreProbed) {
-    const std::vector<LocalAddress> usable = {
-        {ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0},
-        {ipFromOctets(192, 168, 5, 20), ipFromOctets(255, 255, 255, 0), 0},
-    };
+    // Sending from 10.77.0.1/16; this computer also has 192.168.5.20 and 10.77.0.9.
+    const LocalAddress sending{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
+    const LocalAddress narrow{ipFromOctets(172, 31, 255, 1), ipFromOctets(255, 255, 255, 128), 0};
+    const std::vector<std::uint32_t> own = {sending.address, ipFromOctets(192, 168, 5, 20),
+                                            ipFromOctets(10, 77, 0, 9), narrow.address};
     using V = TargetVerdict;
     struct Row {
         const char* text;
+        const LocalAddress* from;
         bool allowAny;
         V verdict;
     };
     const Row rows[] = {
-        {"10.77.64.11", false, V::accepted},
-        {"10.77.255.254", false, V::accepted},
-        {"192.168.5.9", false, V::accepted},
-        {"192.168.6.9", false, V::outsideSubnets},
-        {"10.78.0.5", false, V::outsideSubnets},
-        {"10.78.0.5", true, V::accepted},
-        {"8.8.8.8", true, V::accepted},
-        {"", false, V::missing},
-        {"10.77.64", false, V::notAnAddress},
-        {"10.77.64.011", false, V::notAnAddress},
-        {"10.77.64.11:9100", false, V::notAnAddress},
-        {"module.example", false, V::notAnAddress},
-        {" 10.77.64.11", false, V::notAnAddress},
-        {"10.77.64.0", true, V::notModuleAddress},
-        {"10.77.64.255", false, V::notModuleAddress},
-        {"127.0.0.1", true, V::notModuleAddress},
-        {"0.1.2.3", true, V::notModuleAddress},
-        {"224.0.0.1", true, V::notModuleAddress},
-        {"255.255.255.255", true, V::notModuleAddress},
+        {"10.77.64.11", &sending, false, V::accepted},
+        {"10.77.255.254", &sending, false, V::accepted},
+        {"10.77.0.1", &sending, true, V::ownAddress},
+        {"10.77.0.9", &sending, false, V::ownAddress},
+        {"192.168.5.20", &sending, true, V::ownAddress},
+        // Another interface's subnet is not the sending one.
+        {"192.168.5.9", &sending, false, V::outsideSubnet},
+        {"192.168.6.9", &sending, false, V::outsideSubnet},
+        {"10.78.0.5", &sending, false, V::outsideSubnet},
+        {"10.78.0.5", &sending, true, V::accepted},
+        {"8.8.8.8", &sending, true, V::accepted},
+        // Network and broadcast of a subnet that is not a /24 or /16.
+        {"172.31.255.127", &narrow, false, V::subnetNetworkOrBroadcast},
+        {"172.31.255.127", &narrow, true, V::subnetNetworkOrBroadcast},
+        {"172.31.255.126", &narrow, false, V::accepted},
+        {"172.31.255.128", &narrow, false, V::outsideSubnet},
+        {"10.77.0.0", &sending, false, V::notModuleAddress},
+        {"", &sending, false, V::missing},
+        {"10.77.64", &sending, false, V::notAnAddress},
+        {"10.77.64.011", &sending, false, V::notAnAddress},
+        {"10.77.64.11:9100", &sending, false, V::notAnAddress},
+        {"module.example", &sending, false, V::notAnAddress},
+        {" 10.77.64.11", &sending, false, V::notAnAddress},
+        {"10.77.64.0", &sending, true, V::notModuleAddress},
+        {"10.77.64.255", &sending, false, V::notModuleAddress},
+        {"127.0.0.1", &sending, true, V::notModuleAddress},
+        {"0.1.2.3", &sending, true, V::notModuleAddress},
+        {"224.0.0.1", &sending, true, V::notModuleAddress},
+        {"255.255.255.255", &sending, true, V::notModuleAddress},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
-        const TargetCheck check = checkTarget(row.text, usable, row.allowAny);
+        const TargetCheck check = checkTarget(row.text, *row.from, own, row.allowAny);
         EXPECT_EQ(check.verdict, row.verdict);
         EXPECT_EQ(targetProblem(check, row.text).empty(), row.verdict == V::accepted);
         if (row.verdict == V::accepted) {
             EXPECT_EQ(formatIpAddress(check.ip), row.text);
         }
     }
-    // No usable address: nothing is in a local subnet.
-    EXPECT_EQ(checkTarget("10.77.64.11", {}, false).verdict, V::outsideSubnets);
+    // A /31 and a /32 have no network or broadcast address to refuse.
+    const LocalAddress pair{ipFromOctets(10, 9, 9, 2), ipFromOctets(255, 255, 255, 254), 0};
+    EXPECT_EQ(checkModuleAddress(ipFromOctets(10, 9, 9, 3), pair, {}, false), V::accepted);
+}
+
+// Forged or stray search replies never become targets.
+TEST(TargetRules, DiscoveryListsModuleAddressesOfTheSendingSubnet) {
+    const LocalAddress sending{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
+    const std::vector<std::uint32_t> own = {sending.address, ipFromOctets(192, 168, 5, 20)};
+    const std::pair<std::uint32_t, bool> replies[] = {
+        {ipFromOctets(10, 77, 64, 11), true},    {ipFromOctets(8, 8, 8, 8), false},
+        {ipFromOctets(10, 77, 0, 1), false},     {ipFromOctets(192, 168, 5, 9), false},
+        {ipFromOctets(10, 77, 255, 255), false}, {ipFromOctets(224, 0, 0, 1), false},
+        {ipFromOctets(10, 77, 64, 12), true},
+    };
+    std::vector<DeviceHello> found;
+    std::vector<std::uint32_t> expected;
+    for (const auto& [ip, kept] : replies) {
+        DeviceHello hello;
+        hello.ipAddress = ip;
+        hello.mac[5] = static_cast<std::uint8_t>(found.size());
+        found.push_back(hello);
+        if (kept) {
+            expected.push_back(ip);
+        }
+    }
+    std::vector<std::uint32_t> listed;
+    for (const DeviceHello& hello : discoverableReplies(found, sending, own)) {
+        const std::uint32_t ip = hello.ipAddress;  // a packed field: copied, not referred to
+        listed.push_back(ip);
+    }
+    EXPECT_EQ(listed, expected);
 }
 
 TEST(TargetRules, ProbeWaitUnderAScrapeTimeout) {
     const std::pair<const char*, long long> rows[] = {
-        {"", 3000},     {"10", 3000},  {"3.5", 3000},  {"3.4", 2900}, {"1", 500},
-        {"0.55", 100},  {"0.5", 100},  {"0", 100},     {"-4", 100},   {"abc", 3000},
-        {"2x", 3000},   {"inf", 3000}, {"nan", 3000},  {"1e0", 500},
+        {"", 3000},    {"10", 3000},  {"3.5", 3000}, {"3.4", 2900}, {"1", 500},
+        {"0.55", 100}, {"0.5", 100},  {"0", 100},    {"-4", 100},   {"abc", 3000},
+        {"2x", 3000},  {"inf", 3000}, {"nan", 3000}, {"1e0", 500},
     };
     for (const auto& [header, wait] : rows) {
         EXPECT_EQ(probeWait(header).count(), wait) << "'" << header << "'";

@@ -1,0 +1,144 @@
+// Streams received where they land, in the lab: the checks agree exactly with the
+// faults the simulated modules inject (their own tally of what a receiver must count),
+// and find the services of, and no error in, a stream that ffmpeg sends.
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "lab/lab_test_support.h"
+#include "net/stream_settings_messages.h"
+#include "streams/stream_monitor.h"
+
+namespace corvane::lab {
+namespace {
+
+class StreamLab : public LabTest {
+protected:
+    void startMonitor(StreamMonitor& monitor, const std::string& destination,
+                      StreamProtocol protocol) {
+        std::string error;
+        auto parsed = parseStreamDestination(destination, error);
+        EXPECT_TRUE(parsed.has_value()) << error;
+        StreamReceiveOptions options;
+        options.localAddress = storedIpv4(segment().programAddress);
+        options.measurement.protocol = protocol;
+        ASSERT_TRUE(monitor.start(*parsed, options, StreamClock::now(), error)) << error;
+    }
+
+    static void measureFor(StreamMonitor& monitor, int ms) {
+        std::string error;
+        ASSERT_TRUE(measureUntil(
+            {&monitor}, StreamClock::now() + std::chrono::milliseconds(ms),
+            [] { return StreamClock::now(); }, error))
+            << error;
+    }
+};
+
+StreamSettings output(std::uint8_t mode, std::uint8_t protocol, const std::string& ip,
+                      std::uint16_t port) {
+    StreamSettings s;
+    s.mode = mode;
+    s.protocol = protocol;
+    s.destinationIp = storedIpv4(ip);
+    s.destinationPort = port;
+    return s;
+}
+
+std::uint64_t tallyField(const std::string& line, const std::string& key) {
+    return std::strtoull(detail::jsonField(line, key).c_str(), nullptr, 10);
+}
+
+TEST_F(StreamLab, ChecksAgreeWithInjectedFaults) {
+    struct Row {
+        std::string name;
+        std::string faults;
+        std::uint8_t protocol;
+        bool unicast;
+        bool sourceSpecific;
+    };
+    const std::vector<Row> rows = {
+        {"clean RTP, source-specific join", "", 1, false, true},
+        {"7 datagrams a second dropped, RTP", "stream-drop=7", 0, false, false},
+        {"5 datagrams a second dropped, bare UDP to this computer", "stream-drop=5", 2, true,
+         false},
+        {"only null packets", "stream-fault=stuffing", 1, false, false},
+        {"no PAT", "stream-fault=no-pat", 2, false, false},
+        {"a burst every 200 ms", "stream-fault=burst", 1, false, false},
+        {"running but silent", "stream-fault=silent", 1, false, false},
+    };
+    const std::string streamLog =
+        std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+        "/corvane-stream-lab-" + std::to_string(getpid()) + ".jsonl";
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ++n;
+        std::remove(streamLog.c_str());
+        const std::string group =
+            row.unicast ? segment().programAddress : "239.77.1." + std::to_string(n);
+        const std::uint16_t port = static_cast<std::uint16_t>(5000 + n);
+        ModsimProcess modsim;
+        startModsim(modsim, {"--stream-log", streamLog},
+                    "mac=02:00:00:00:07:01 ip=" + moduleText(1) + " " + row.faults + "\n");
+        const std::string destination =
+            (row.sourceSpecific ? moduleText(1) + "@" : "") + group + ":" + std::to_string(port);
+        StreamMonitor monitor;
+        startMonitor(monitor, destination, streamProtocolFromIndex(row.protocol));
+        ASSERT_TRUE(setStreamSettings(local(), moduleIp(1), output(3, row.protocol, group, port)));
+        measureFor(monitor, 2500);
+        ASSERT_TRUE(setStreamSettings(local(), moduleIp(1), output(0, row.protocol, group, port)));
+        measureFor(monitor, 400);
+        const StreamSnapshot s = monitor.snapshot(StreamClock::now());
+        std::vector<std::string> tally;
+        for (int wait = 0; wait < 100 && tally.empty(); ++wait) {
+            std::ifstream file(streamLog);
+            for (std::string line; std::getline(file, line);) {
+                tally.push_back(line);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(tally.size(), 1u) << "one stream started and stopped";
+        const std::uint64_t sent =
+            tallyField(tally[0], "datagrams") - tallyField(tally[0], "dropped");
+        EXPECT_EQ(s.datagrams, sent);
+        EXPECT_EQ(s.socketDrops, 0u);
+        EXPECT_EQ(s.errors.continuityCountError, tallyField(tally[0], "cc_breaks"));
+        EXPECT_EQ(s.rtpLost, tallyField(tally[0], "rtp_gaps"));
+        EXPECT_EQ(s.foreignDatagrams, 0u);
+        EXPECT_EQ(s.malformedDatagrams, 0u);
+        if (row.faults == "stream-fault=silent") {
+            EXPECT_FALSE(s.arrived);
+            continue;
+        }
+        ASSERT_TRUE(s.arrived);
+        EXPECT_EQ(s.encapsulation, row.protocol == 2 ? Encapsulation::udp : Encapsulation::rtp);
+        const bool drops = row.faults.rfind("stream-drop", 0) == 0;
+        if (drops) {
+            EXPECT_GT(s.errors.continuityCountError, 0u);
+            EXPECT_EQ(s.rtpLost > 0, row.protocol != 2);
+        }
+        const bool noTables =
+            row.faults == "stream-fault=stuffing" || row.faults == "stream-fault=no-pat";
+        EXPECT_EQ(s.errors.patError, noTables ? 1u : 0u);
+        EXPECT_EQ(
+            s.errors.pmtError + s.errors.pidError + s.errors.tsSyncLoss + s.errors.syncByteError,
+            0u);
+        EXPECT_EQ(s.onlyStuffing, row.faults == "stream-fault=stuffing");
+        EXPECT_EQ(s.services.size(), noTables ? 0u : 1u);
+        if (row.faults.empty()) {
+            EXPECT_TRUE(s.healthy());
+            EXPECT_NEAR(s.bitrate, 2e6, 2e6 * 0.02);
+            ASSERT_EQ(s.services.size(), 1u);
+            EXPECT_EQ(s.services[0].pcrPid, std::optional<std::uint16_t>(0x101));
+            EXPECT_EQ(s.services[0].streams.size(), 2u);
+            EXPECT_LT(s.maxGapMs, 100);
+        }
+        if (row.faults == "stream-fault=burst") {
+            EXPECT_GT(s.maxGapMs, 150);
+        }
+    }
+    std::remove(streamLog.c_str());
+}
+
+}  // namespace
+}  // namespace corvane::lab

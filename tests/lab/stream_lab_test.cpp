@@ -140,5 +140,71 @@ TEST_F(StreamLab, ChecksAgreeWithInjectedFaults) {
     std::remove(streamLog.c_str());
 }
 
+// ffmpeg on the modules side sends a test pattern (video and a tone) muxed at a
+// constant rate to this computer, over RTP and over bare UDP.
+TEST_F(StreamLab, FfmpegTestPattern) {
+    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "ffmpeg is not installed (scripts/setup-packages installs it)";
+    }
+    constexpr double kMuxRate = 2000000;
+    struct Row {
+        std::string name;
+        std::vector<std::string> output;
+        StreamProtocol protocol;
+        Encapsulation expected;
+        std::uint16_t port;
+    };
+    const std::string to = segment().programAddress;
+    const std::vector<Row> rows = {
+        {"bare UDP",
+         {"-f", "mpegts", "-muxrate", "2000000", "udp://" + to + ":5100?pkt_size=1316"},
+         StreamProtocol::udp,
+         Encapsulation::udp,
+         5100},
+        {"RTP",
+         {"-f", "rtp_mpegts", "-mpegts_muxer_options", "muxrate=2000000",
+          "rtp://" + to + ":5102?pkt_size=1328"},
+         StreamProtocol::rtp,
+         Encapsulation::rtp,
+         5102},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        StreamMonitor monitor;
+        startMonitor(monitor, to + ":" + std::to_string(row.port), row.protocol);
+        std::vector<std::string> argv = detail::splitWords(segment().modulesExec);
+        argv.insert(argv.end(), {"ffmpeg",    "-hide_banner",
+                                 "-loglevel", "error",
+                                 "-nostdin",  "-re",
+                                 "-f",        "lavfi",
+                                 "-i",        "testsrc=size=320x240:rate=25",
+                                 "-f",        "lavfi",
+                                 "-i",        "sine=frequency=1000:sample_rate=48000",
+                                 "-t",        "10",
+                                 "-c:v",      "mpeg2video",
+                                 "-b:v",      "800k",
+                                 "-c:a",      "mp2",
+                                 "-b:a",      "128k"});
+        argv.insert(argv.end(), row.output.begin(), row.output.end());
+        std::vector<char*> pointers = spawnArguments(argv);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawnp(&pid, pointers[0], nullptr, nullptr, pointers.data(), environ), 0);
+        // Read while ffmpeg still sends: once a stream ends, its open intervals count.
+        measureFor(monitor, 4000);
+        const StreamSnapshot s = monitor.snapshot(StreamClock::now());
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        ASSERT_TRUE(s.arrived);
+        EXPECT_EQ(s.encapsulation, row.expected);
+        EXPECT_EQ(s.errors, IndicatorCounts{});
+        EXPECT_TRUE(s.healthy());
+        EXPECT_EQ(s.socketDrops, 0u);
+        EXPECT_NEAR(s.bitrate, kMuxRate, kMuxRate * 0.02);
+        ASSERT_EQ(s.services.size(), 1u);
+        EXPECT_EQ(s.services[0].streams.size(), 2u);
+        EXPECT_TRUE(s.services[0].pcrPid.has_value());
+    }
+}
+
 }  // namespace
 }  // namespace corvane::lab

@@ -71,7 +71,10 @@ StreamSnapshot StreamMeasurement::snapshot(StreamTime now) const {
     }
     s.onlyStuffing = s.packets > 0 && m_checks.nullPackets() == s.packets;
     s.errors = m_checks.counts(now);
-    s.rtpLost = m_rtp.lost(now);
+    // Datagrams this computer's kernel dropped leave gaps in the sequence too; they are
+    // counted as socket drops, so that the module is not blamed for them.
+    const std::uint64_t gaps = m_rtp.lost(now);
+    s.rtpLost = gaps > m_socketDrops ? gaps - m_socketDrops : 0;
     s.socketDrops = m_socketDrops;
     s.maxGapMs = m_maxGapMs;
     if (s.arrived) {

@@ -31,7 +31,7 @@ struct StreamSnapshot {
     double netBitrate = 0;  // the same without null packets
     bool onlyStuffing = false;
     IndicatorCounts errors;
-    std::uint64_t rtpLost = 0;
+    std::uint64_t rtpLost = 0;      // missing RTP sequence numbers, beyond the socket drops
     std::uint64_t socketDrops = 0;  // dropped by this computer's kernel for lack of room
     double maxGapMs = 0;
     std::optional<double> sinceLastDatagramMs;

@@ -137,6 +137,82 @@ TEST(StreamMeasurementTest, ServicesFromPatAndPmt) {
     EXPECT_EQ(pids, (std::vector<std::uint16_t>{0x0, 0x100, 0x101, 0x1FFF}));
 }
 
+TEST(StreamMeasurementTest, RtpGapsLessTheSocketDrops) {
+    struct Row {
+        std::string name;
+        std::vector<int> sequences;
+        std::uint64_t socketDrops;
+        std::uint64_t rtpLost;
+    };
+    const std::vector<Row> rows = {
+        {"all on the network", {1, 2, 6, 7}, 0, 3},
+        {"two of three dropped here", {1, 2, 6, 7}, 2, 1},
+        {"all dropped here", {1, 2, 6, 7}, 3, 0},
+        {"drops after the last datagram", {1, 2, 3}, 4, 0},
+    };
+    const std::vector<Packet> packets(7, test::tsPacket(PacketSpec{0x1FFF}));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        StreamMeasurement m(kDestination, at(0), {});
+        int ms = 0;
+        for (int sequence : row.sequences) {
+            const test::Bytes d = test::rtpDatagram(static_cast<std::uint16_t>(sequence), packets);
+            m.datagram(d.data(), d.size(), at(ms += 10));
+        }
+        m.socketDrops(row.socketDrops);
+        const StreamSnapshot s = m.snapshot(at(1000));
+        EXPECT_EQ(s.rtpLost, row.rtpLost);
+        EXPECT_EQ(s.socketDrops, row.socketDrops);
+    }
+}
+
+// A PMT too long for one packet: it continues in the next packet of its PID, whose
+// pointer field then points past its end to the start of the next repetition.
+TEST(StreamMeasurementTest, SectionsAcrossPackets) {
+    std::vector<test::StreamSpec> streams;
+    for (std::uint16_t pid = 0x200; pid < 0x228; ++pid) {
+        streams.push_back({pid, 0x06});
+    }
+    const test::Bytes pmt = test::pmtSection(7, 0x200, streams);  // 221 bytes
+    ASSERT_GT(pmt.size(), 183u);
+    const test::Bytes head(pmt.begin(), pmt.begin() + 183);
+    const test::Bytes tail(pmt.begin() + 183, pmt.end());
+    test::Bytes second = {static_cast<std::uint8_t>(tail.size())};
+    second.insert(second.end(), tail.begin(), tail.end());
+    second.insert(second.end(), pmt.begin(), pmt.begin() + 100);  // the next one starts
+    const std::vector<Packet> packets = {
+        test::psiPacket(0, 0, test::patSection({{7, 0x300}})),
+        test::tsPacket(PacketSpec{0x300, 0, true, false, true},
+                       [&] {
+                           test::Bytes b = {0x00};
+                           b.insert(b.end(), head.begin(), head.end());
+                           return b;
+                       }()),
+        test::tsPacket(PacketSpec{0x300, 1, true, false, true}, second),
+    };
+    struct Row {
+        std::string name;
+        std::size_t packetsFed;
+        std::size_t streams;
+    };
+    const std::vector<Row> rows = {
+        {"the first half alone names nothing", 2, 0},
+        {"the rest completes it", 3, 40},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        StreamMeasurement m(kDestination, at(0), {});
+        for (std::size_t i = 0; i < row.packetsFed; ++i) {
+            m.datagram(packets[i].data(), packets[i].size(), at(static_cast<int>(i)));
+        }
+        const StreamSnapshot s = m.snapshot(at(10));
+        ASSERT_EQ(s.services.size(), 1u);
+        EXPECT_EQ(s.services[0].pmtPid, 0x300);
+        EXPECT_EQ(s.services[0].streams.size(), row.streams);
+        EXPECT_EQ(s.services[0].pcrPid.has_value(), row.streams > 0);
+    }
+}
+
 TEST(StreamMeasurementTest, NothingArrived) {
     StreamMeasurement m(kDestination, at(0), {});
     const StreamSnapshot s = m.snapshot(at(5000));

@@ -158,6 +158,15 @@ std::vector<int> every(int step, int from, int to) {
     return times;
 }
 
+// Packets of one PID at the given times (the counters are set by merged()).
+std::vector<Arrival> pids(std::uint16_t pid, const std::vector<int>& times) {
+    std::vector<Arrival> out;
+    for (int ms : times) {
+        out.push_back({ms, tsPacket(PacketSpec{pid})});
+    }
+    return out;
+}
+
 IndicatorCounts counts(std::uint64_t pat, std::uint64_t pmt, std::uint64_t pid) {
     IndicatorCounts c;
     c.patError = pat;
@@ -174,21 +183,13 @@ TEST(IndicatorRules, PatPmtAndPidPresence) {
     PacketSpec scrambledPat;
     scrambledPat.pid = 0;
     scrambledPat.scrambled = true;
-    auto pids = [](std::uint16_t pid, const std::vector<int>& times) {
-        std::vector<Arrival> out;
-        std::uint8_t c = 0;
-        for (int ms : times) {
-            out.push_back({ms, tsPacket(PacketSpec{pid, static_cast<std::uint8_t>(c++ & 0x0F)})});
-        }
-        return out;
-    };
     auto clean = [&](int to) {
         return merged({psiEvery(0, pat, every(100, 0, to)), psiEvery(0x100, pmt, every(100, 1, to)),
                        pids(0x101, every(40, 2, to)), pids(0x102, every(40, 3, to))});
     };
     const std::vector<Row> rows = {
         {"PAT and PMT every 100 ms, both PIDs present", clean(3000), 3050, {}},
-        {"no PAT at all: one error at the end", pids(0x101, every(40, 0, 2000)), 2000,
+        {"no PAT at all: one error at the end", merged({pids(0x101, every(40, 0, 2000))}), 2000,
          counts(1, 0, 0)},
         {"PAT gap of 0.5 s exactly is no error", psiEvery(0, emptyPat, {0, 500, 1000}), 1000, {}},
         {"two PAT gaps over 0.5 s", psiEvery(0, emptyPat, {0, 600, 700, 1300}), 1300,

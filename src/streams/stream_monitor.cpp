@@ -15,6 +15,7 @@ bool StreamMonitor::start(const StreamDestination& destination, const StreamRece
         error = destination.text() + ": " + error;
         return false;
     }
+    m_destination = destination;
     m_expectedSource = options.expectedSource != 0 ? options.expectedSource : destination.source;
     m_dropsReported = 0;
     m_measurement.emplace(destination, now, options.measurement);
@@ -29,7 +30,7 @@ bool StreamMonitor::pump(const std::function<StreamTime()>& clock, std::string& 
     for (int batch = 0; batch < kStreamBatchesPerPump; ++batch) {
         const int count = m_socket.receiveBatch(error);
         if (count < 0) {
-            error = m_measurement->snapshot(clock()).destination.text() + ": " + error;
+            error = m_destination.text() + ": " + error;
             return false;
         }
         const StreamTime arrival = clock();

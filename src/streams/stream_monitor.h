@@ -17,8 +17,10 @@
 namespace corvane {
 
 struct StreamReceiveOptions {
-    std::uint32_t localAddress = 0;    // stored form: the interface that joins the group
-    std::uint32_t expectedSource = 0;  // stored form; 0: the destination's source, if any
+    std::uint32_t localAddress = 0;  // stored form: the interface that joins the group
+    // Stored form; 0: the destination's source, if any. A front end that knows which
+    // module sends passes the module's address, so that no other sender is counted.
+    std::uint32_t expectedSource = 0;
     int bufferBytes = kStreamReceiveBufferBytes;
     StreamMeasurementOptions measurement;
 };
@@ -41,6 +43,7 @@ public:
 private:
     StreamSocket m_socket;
     std::optional<StreamMeasurement> m_measurement;
+    StreamDestination m_destination;
     std::uint32_t m_expectedSource = 0;
     std::uint64_t m_dropsReported = 0;
 };

@@ -78,7 +78,11 @@ bool StreamSocket::open(const StreamDestination& destination, std::uint32_t loca
     bound.sin_port = htons(destination.port);
     bound.sin_addr.s_addr = destination.address;
     if (bind(m_fd, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
-        error = systemError("cannot bind " + destination.text());
+        error = errno == EADDRNOTAVAIL && !destination.isMulticast()
+                    ? storedIpv4Text(destination.address) +
+                          " is not an address of this computer, so nothing sent there "
+                          "arrives here"
+                    : systemError("cannot bind " + destination.text());
         return false;
     }
     return !destination.isMulticast() || join(destination, localAddress, error);

@@ -47,7 +47,9 @@ public:
     // nothing is queued), or -1 when the socket failed (`error` says why).
     int receiveBatch(std::string& error);
     const ReceivedStreamDatagram& datagram(std::size_t index) const { return m_received[index]; }
-    // Datagrams the kernel dropped since the socket opened, as of the latest batch.
+    // Datagrams the kernel dropped since the socket opened, as of the latest batch. The
+    // kernel stamps its count on each datagram it queues, so drops become known with
+    // the next datagram queued after them.
     std::uint64_t kernelDrops() const { return m_kernelDrops; }
 
 private:

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "lab/lab_test_support.h"
 #include "net/stream_settings_messages.h"
@@ -159,6 +160,51 @@ TEST_F(StreamLab, ChecksAgreeWithInjectedFaults) {
         if (!HasFatalFailure()) {
             expectFaultRow(row, run);
         }
+    }
+}
+
+// A module in the entry-list form streams from each running output entry, each by its
+// own protocol and stuffing setting; a stopped entry sends nothing.
+TEST_F(StreamLab, EveryRunningEntryOfTheListForm) {
+    ModsimProcess modsim;
+    startModsim(modsim, {},
+                "mac=02:00:00:00:07:02 ip=" + moduleText(2) +
+                    " out=0x1100,239.77.2.1,6001,0x0100 out=0x1000,239.77.2.2,6002,0x0200"
+                    " out=0x1100,239.77.2.3,6003,0x1200\n");
+    struct Row {
+        std::string destination;
+        StreamProtocol protocol;
+        bool arrives;
+        Encapsulation encapsulation;
+        bool stuffing;
+    };
+    const std::vector<Row> rows = {
+        {"239.77.2.1:6001", StreamProtocol::rtp, true, Encapsulation::rtp, true},
+        {"239.77.2.2:6002", StreamProtocol::udp, false, Encapsulation::udp, false},
+        {"239.77.2.3:6003", StreamProtocol::udp, true, Encapsulation::udp, false},
+    };
+    std::vector<std::unique_ptr<StreamMonitor>> monitors;
+    std::vector<StreamMonitor*> all;
+    for (const Row& row : rows) {
+        monitors.push_back(std::make_unique<StreamMonitor>());
+        startMonitor(*monitors.back(), row.destination, row.protocol);
+        all.push_back(monitors.back().get());
+    }
+    std::string error;
+    ASSERT_TRUE(measureUntil(
+        all, StreamClock::now() + std::chrono::milliseconds(1500),
+        [] { return StreamClock::now(); }, error))
+        << error;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].destination);
+        const StreamSnapshot s = all[i]->snapshot(StreamClock::now());
+        EXPECT_EQ(s.arrived, rows[i].arrives);
+        if (!rows[i].arrives) {
+            continue;
+        }
+        EXPECT_EQ(s.encapsulation, rows[i].encapsulation);
+        EXPECT_TRUE(s.healthy());
+        EXPECT_EQ(s.netBitrate < s.bitrate, rows[i].stuffing);
     }
 }
 

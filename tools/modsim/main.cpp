@@ -53,6 +53,11 @@ Process-wide:
                           "dport": n, "len": n, "hex": "..."}
                          t is CLOCK_MONOTONIC in ms; dst is the address the
                          datagram was sent to (255.255.255.255 for a broadcast)
+  --stream-log FILE      one JSON line per output stream when it stops (or the
+                         simulator ends): {"module": "a.b.c.d", "dest":
+                         "a.b.c.d:port", "datagrams": n, "dropped": n,
+                         "rtp_gaps": n, "cc_breaks": n}; the last two are what a
+                         receiver that saw every sent datagram must count
   --ready-file FILE      written once the sockets are bound ("READY" is also
                          printed on standard output)
   --help                 this text
@@ -79,6 +84,22 @@ Configuration line: whitespace-separated key=value fields; '#' starts a comment.
   stray-from=IP:PORT (each reply is preceded by a decoy, bytes after the tag 0xEE,
   sent from that address and port; IP 0.0.0.0 keeps the module's own address)
 
+Streams: every running output (the single form with mode=3; each out= entry
+with control 0x11xx) sends a transport stream to its destination from the
+module's address, as RTP (protocol 0 or 1; payload type 33) or bare UDP
+(protocol 2), seven 188-byte packets a datagram: PAT and PMT every 100 ms, one
+programme (PMT PID 0x100, video 0x101 with the PCR, audio 0x102), null packets
+filling up to the rate; none with the no-stuffing flag (flags bit 0x0010, or
+TXPARAMS bit 12). Multicast leaves through the lab link. A settings request
+that starts or stops the output starts or stops its stream.
+  stream-rate=BITS       bits per second of the whole stream (default 2000000,
+                         at least 1400000)
+  stream-drop=N          leave out N datagrams a second, evenly spread
+  stream-fault=F         none; silent (nothing sent while the status says it
+                         runs); stuffing (only null packets: an empty input);
+                         no-pat (the PAT is never sent); burst (the datagrams of
+                         each 200 ms leave at once)
+
 Behaviour: a search ("WiZnLiSt", broadcast) is answered with "WiZnHeLo" to the
 requester's address and port, from the module's address and the same port; "TiBbsEtA"
 moves the module with that MAC to new settings; "WiZnAsGt", "WiZnGpAs" and
@@ -101,6 +122,7 @@ struct Options {
     std::vector<std::string> rackOverrides;
     FloodOptions flood;
     std::string logPath;
+    std::string streamLogPath;
     std::string readyFile;
 };
 
@@ -143,6 +165,8 @@ std::optional<bool> applySourceOption(const std::string& name, const std::string
         options.rackOverrides.push_back(value);
     } else if (name == "--log") {
         options.logPath = value;
+    } else if (name == "--stream-log") {
+        options.streamLogPath = value;
     } else if (name == "--ready-file") {
         options.readyFile = value;
     } else {
@@ -310,7 +334,7 @@ int main(int argc, char** argv) {
     }
     Simulator simulator(std::move(options.modules), options.flood);
     std::string error;
-    if (!simulator.open(options.logPath, error)) {
+    if (!simulator.open(options.logPath, options.streamLogPath, error)) {
         fail(error);
         return 1;
     }

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
+
+#include "ts_generator.h"
 
 namespace corvane::modsim {
 
@@ -247,6 +250,40 @@ std::optional<std::string> setShortLength(SimModule& m, std::string_view value) 
     return std::nullopt;
 }
 
+std::optional<std::string> setStreamRate(SimModule& m, std::string_view value) {
+    auto number = parseNumber(value, 1000000000);
+    if (!number || *number < kSimMinimumRate) {
+        return "expected bits per second " + std::to_string(static_cast<long>(kSimMinimumRate)) +
+               "..1000000000";
+    }
+    m.stream.rate = static_cast<double>(*number);
+    return std::nullopt;
+}
+
+std::optional<std::string> setStreamDrop(SimModule& m, std::string_view value) {
+    auto number = parseNumber(value, 1000);
+    if (!number) {
+        return "expected datagrams a second 0..1000";
+    }
+    m.stream.dropPerSecond = static_cast<int>(*number);
+    return std::nullopt;
+}
+
+std::optional<std::string> setStreamFault(SimModule& m, std::string_view value) {
+    static constexpr std::pair<std::string_view, StreamFault> kFaults[] = {
+        {"none", StreamFault::none},         {"silent", StreamFault::silent},
+        {"stuffing", StreamFault::onlyNull}, {"no-pat", StreamFault::noPat},
+        {"burst", StreamFault::burst},
+    };
+    for (const auto& [name, fault] : kFaults) {
+        if (name == value) {
+            m.stream.fault = fault;
+            return std::nullopt;
+        }
+    }
+    return "expected none, silent, stuffing, no-pat or burst";
+}
+
 using FieldSetter = std::optional<std::string> (*)(SimModule&, std::string_view);
 
 struct FieldRule {
@@ -289,6 +326,9 @@ constexpr FieldRule kFieldRules[] = {
     {"duplicate", [](SimModule& m, std::string_view v) { return setFlag(m.duplicate, v); }},
     {"short", setShortLength},
     {"stray-from", setStray},
+    {"stream-rate", setStreamRate},
+    {"stream-drop", setStreamDrop},
+    {"stream-fault", setStreamFault},
 };
 
 }  // namespace

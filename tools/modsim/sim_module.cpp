@@ -142,6 +142,30 @@ bool takeStreamSettings(SimModule& module, const std::uint8_t* request, std::siz
     return true;
 }
 
+std::vector<OutputTarget> runningOutputs(const SimModule& module) {
+    std::vector<OutputTarget> running;
+    if (module.entries.empty()) {
+        // Fields by their offset in the reply, which starts with the tag.
+        auto at = [&module](std::size_t offset) { return &module.single[offset - kTagLength]; };
+        if (*at(kModeAt) == 3) {
+            running.push_back(OutputTarget{getIpv4(at(kDestinationAt)), getU16(at(kPortAt)),
+                                           *at(kProtocolAt),
+                                           (getU16(at(kFlagWordAt)) & 0x0010) != 0});
+        }
+        return running;
+    }
+    for (const auto& entry : module.entries) {
+        const std::uint16_t control = getU16(entry.data());
+        if ((control & 0xF000) != 0x1000 || (control & 0x0F00) != 0x0100) {
+            continue;
+        }
+        const std::uint16_t tx = getU16(entry.data() + 10);
+        running.push_back(OutputTarget{getIpv4(entry.data() + 2), getU16(entry.data() + 6),
+                                       tx >> 8 & 0x0F, (tx & 0x1000) != 0});
+    }
+    return running;
+}
+
 void setSingleFlagWord(SimModule& module, std::uint16_t flagWord) {
     putU16(&module.single[kFlagWordAt - kTagLength], flagWord);
 }

@@ -20,6 +20,24 @@ struct Endpoint {
     std::uint16_t port = 0;
 };
 
+// What a running output sends, and the faults its stream can show.
+enum class StreamFault { none, silent, onlyNull, noPat, burst };
+
+struct StreamBehaviour {
+    double rate = 2000000;  // bits per second of all packets, null packets included
+    int dropPerSecond = 0;  // datagrams left out each second, evenly spread
+    StreamFault fault = StreamFault::none;
+};
+
+// One running output: where its stream goes and how (host-order address).
+struct OutputTarget {
+    std::uint32_t ip = 0;
+    std::uint16_t port = 0;
+    int protocol = 0;  // 0 RTP+, 1 RTP, 2 UDP
+    bool noStuffing = false;
+    bool operator==(const OutputTarget&) const = default;
+};
+
 struct SimModule {
     std::array<std::uint8_t, 6> mac{};
     std::uint32_t ip = 0;  // host order, like mask and gateway
@@ -45,6 +63,7 @@ struct SimModule {
     bool duplicate = false;  // every reply goes out twice
     std::optional<std::size_t> shortLength;  // every reply is cut to this many bytes
     std::optional<Endpoint> strayFrom;       // a decoy from this address and port precedes replies
+    StreamBehaviour stream;
 
     bool answersOn(std::uint16_t port) const { return port == kPortA ? onPortA : onPortB; }
     std::string macText() const;
@@ -63,6 +82,9 @@ Bytes applyReplyFaults(const SimModule& module, Bytes reply);
 // Requests that change the module. Both return whether the module took the request.
 bool takeNetworkSettings(SimModule& module, const std::uint8_t* request, std::size_t length);
 bool takeStreamSettings(SimModule& module, const std::uint8_t* request, std::size_t length);
+
+// The outputs the module's status reports as running, in status order.
+std::vector<OutputTarget> runningOutputs(const SimModule& module);
 
 // Helpers for building the status in either form.
 void setSingleFlagWord(SimModule& module, std::uint16_t flagWord);

@@ -35,7 +35,8 @@ Simulator::Simulator(std::vector<SimModule> modules, FloodOptions flood)
     }
 }
 
-bool Simulator::open(const std::string& logPath, std::string& error) {
+bool Simulator::open(const std::string& logPath, const std::string& streamLogPath,
+                     std::string& error) {
     std::set<std::uint16_t> ports{kPortA, kPortB};
     for (const auto& module : m_modules) {
         if (module.strayFrom) {
@@ -53,6 +54,11 @@ bool Simulator::open(const std::string& logPath, std::string& error) {
         return false;
     }
     m_floodStart = Clock::now();
+    std::string streamError;
+    if (!m_streams.open(streamLogPath, streamError)) {
+        // The modules still answer; only their streams are missing, and this says why.
+        std::fprintf(stderr, "corvane-modsim: streams will not be sent: %s\n", streamError.c_str());
+    }
     return true;
 }
 
@@ -74,6 +80,11 @@ void Simulator::run(const volatile std::sig_atomic_t& stopFlag, const sigset_t& 
         const auto now = Clock::now();
         sendDue(now);
         flood(now);
+        if (m_streamsChanged) {
+            m_streams.sync(m_modules, now);
+            m_streamsChanged = false;
+        }
+        m_streams.sendDue(now);
         const int timeoutMs = waitTimeoutMs(Clock::now());
         timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
         const int ready =
@@ -91,6 +102,7 @@ void Simulator::run(const volatile std::sig_atomic_t& stopFlag, const sigset_t& 
             }
         }
     }
+    m_streams.stopAll();
 }
 
 int Simulator::waitTimeoutMs(Clock::time_point now) const {
@@ -101,6 +113,11 @@ int Simulator::waitTimeoutMs(Clock::time_point now) const {
     }
     if (m_flood.ratePerSecond > 0) {
         timeout = timeout < 0 ? 1 : std::min(timeout, 1);
+    }
+    if (const auto due = m_streams.nextDue()) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
+        const int streamTimeout = static_cast<int>(std::max<long long>(0, wait.count()));
+        timeout = timeout < 0 ? streamTimeout : std::min(timeout, streamTimeout);
     }
     return timeout;
 }
@@ -163,6 +180,7 @@ void Simulator::handleForModule(std::size_t index, const ReceivedDatagram& datag
         const std::uint32_t oldIp = module.ip;
         if (takeNetworkSettings(module, data, length) && module.ip != oldIp) {
             moveModule(index, oldIp);
+            m_streamsChanged = true;  // its streams now leave from the new address
         }
     } else if (!unicast) {
         return;  // the remaining requests are addressed to one module
@@ -171,7 +189,7 @@ void Simulator::handleForModule(std::size_t index, const ReceivedDatagram& datag
     } else if (hasTag(data, length, kPassportRequestTag) && length >= kShortRequestLength) {
         reply(module, datagram, buildPassportReply(module));
     } else if (hasTag(data, length, kStreamSettingsTag)) {
-        takeStreamSettings(module, data, length);
+        m_streamsChanged = takeStreamSettings(module, data, length) || m_streamsChanged;
     }
 }
 

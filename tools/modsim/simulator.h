@@ -17,6 +17,7 @@
 #include "datagram_log.h"
 #include "sim_module.h"
 #include "sim_socket.h"
+#include "stream_outputs.h"
 
 namespace corvane::modsim {
 
@@ -33,8 +34,9 @@ public:
 
     Simulator(std::vector<SimModule> modules, FloodOptions flood);
 
-    // Binds the sockets and opens the log (an empty path writes none).
-    bool open(const std::string& logPath, std::string& error);
+    // Binds the sockets and opens the log (an empty path writes none) and the stream
+    // tally log (likewise).
+    bool open(const std::string& logPath, const std::string& streamLogPath, std::string& error);
     // Runs until stopFlag becomes non-zero; signals are taken only while waiting.
     void run(const volatile std::sig_atomic_t& stopFlag, const sigset_t& waitMask);
 
@@ -77,6 +79,8 @@ private:
     Clock::time_point m_floodStart;
     std::uint64_t m_floodSent = 0;
     int m_sendErrors = 0;
+    StreamOutputs m_streams;
+    bool m_streamsChanged = true;  // the running outputs are compared again
 };
 
 }  // namespace corvane::modsim

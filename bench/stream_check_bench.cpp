@@ -126,8 +126,8 @@ bool measureRack(const LabEnvironment& lab, int streams, long rate, int bufferBy
                  RunFigures& figures) {
     ModsimProcess modsim;
     std::string error;
-    if (!modsim.start(lab, lab.segments[0], {}, rackConfig(lab.segments[0], streams, rate),
-                      error)) {
+    if (!modsim.start(lab, lab.segments[0], {"--streams", "on"},
+                      rackConfig(lab.segments[0], streams, rate), error)) {
         std::fprintf(stderr, "stream_check_bench: %s\n", error.c_str());
         return false;
     }

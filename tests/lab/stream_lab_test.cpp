@@ -85,7 +85,7 @@ protected:
             row.unicast ? segment().programAddress : "239.77.1." + std::to_string(n);
         const auto port = static_cast<std::uint16_t>(5000 + n);
         ModsimProcess modsim;
-        startModsim(modsim, {"--stream-log", streamLog},
+        startModsim(modsim, {"--streams", "on", "--stream-log", streamLog},
                     "mac=02:00:00:00:07:01 ip=" + moduleText(1) + " " + row.faults + "\n");
         StreamMonitor monitor;
         startMonitor(
@@ -96,7 +96,15 @@ protected:
         measureFor(monitor, 2500);
         ASSERT_TRUE(setStreamSettings(local(), moduleIp(1), output(0, row.protocol, group, port)));
         measureFor(monitor, 400);
-        run.snapshot = monitor.snapshot(StreamClock::now());
+        // Read as of 300 ms after the last datagram: late enough for every RTP gap to be
+        // final (reordering is waited for 100 ms), early enough that the tables sent every
+        // 100 ms are not yet overdue. The stream was stopped on purpose, and a loaded
+        // machine may read it long after; that time is no hole in it.
+        const StreamTime now = StreamClock::now();
+        const double quietMs = monitor.snapshot(now).sinceLastDatagramMs.value_or(0);
+        const std::chrono::duration<double, std::milli> pastSettle(std::max(0.0, quietMs - 300));
+        run.snapshot =
+            monitor.snapshot(now - std::chrono::duration_cast<StreamClock::duration>(pastSettle));
         const std::vector<std::string> tally = readLines(streamLog, 1000);
         std::remove(streamLog.c_str());
         ASSERT_EQ(tally.size(), 1u) << "one stream started and stopped";
@@ -173,7 +181,7 @@ TEST_F(StreamLab, ChecksAgreeWithInjectedFaults) {
 // own protocol and stuffing setting; a stopped entry sends nothing.
 TEST_F(StreamLab, EveryRunningEntryOfTheListForm) {
     ModsimProcess modsim;
-    startModsim(modsim, {},
+    startModsim(modsim, {"--streams", "on"},
                 "mac=02:00:00:00:07:02 ip=" + moduleText(2) +
                     " out=0x1100,239.77.2.1,6001,0x0100 out=0x1000,239.77.2.2,6002,0x0200"
                     " out=0x1100,239.77.2.3,6003,0x1200\n");

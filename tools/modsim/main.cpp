@@ -53,6 +53,8 @@ Process-wide:
                           "dport": n, "len": n, "hex": "..."}
                          t is CLOCK_MONOTONIC in ms; dst is the address the
                          datagram was sent to (255.255.255.255 for a broadcast)
+  --streams on|off       whether running outputs send their transport streams
+                         (default off: a large rack would flood the lab)
   --stream-log FILE      one JSON line per output stream when it stops (or the
                          simulator ends): {"module": "a.b.c.d", "dest":
                          "a.b.c.d:port", "datagrams": n, "dropped": n,
@@ -84,7 +86,7 @@ Configuration line: whitespace-separated key=value fields; '#' starts a comment.
   stray-from=IP:PORT (each reply is preceded by a decoy, bytes after the tag 0xEE,
   sent from that address and port; IP 0.0.0.0 keeps the module's own address)
 
-Streams: every running output (the single form with mode=3; each out= entry
+Streams (with --streams on): every running output (the single form with mode=3; each out= entry
 with control 0x11xx) sends a transport stream to its destination from the
 module's address, as RTP (protocol 0 or 1; payload type 33) or bare UDP
 (protocol 2), seven 188-byte packets a datagram: PAT and PMT every 100 ms, one
@@ -123,6 +125,7 @@ struct Options {
     FloodOptions flood;
     std::string logPath;
     std::string streamLogPath;
+    bool streams = false;
     std::string readyFile;
 };
 
@@ -167,6 +170,10 @@ std::optional<bool> applySourceOption(const std::string& name, const std::string
         options.logPath = value;
     } else if (name == "--stream-log") {
         options.streamLogPath = value;
+    } else if (name == "--streams") {
+        if (value != "on" && value != "off")
+            return fail(name + ": expected on or off");
+        options.streams = value == "on";
     } else if (name == "--ready-file") {
         options.readyFile = value;
     } else {
@@ -333,6 +340,7 @@ int main(int argc, char** argv) {
         return 3;
     }
     Simulator simulator(std::move(options.modules), options.flood);
+    simulator.sendStreams(options.streams);
     std::string error;
     if (!simulator.open(options.logPath, options.streamLogPath, error)) {
         fail(error);

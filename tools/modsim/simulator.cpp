@@ -80,7 +80,7 @@ void Simulator::run(const volatile std::sig_atomic_t& stopFlag, const sigset_t& 
         const auto now = Clock::now();
         sendDue(now);
         flood(now);
-        if (m_streamsChanged) {
+        if (m_sendStreams && m_streamsChanged) {
             m_streams.sync(m_modules, now);
             m_streamsChanged = false;
         }

@@ -37,6 +37,9 @@ public:
     // Binds the sockets and opens the log (an empty path writes none) and the stream
     // tally log (likewise).
     bool open(const std::string& logPath, const std::string& streamLogPath, std::string& error);
+    // Whether running outputs send their streams. Off by default: a rack of hundreds of
+    // running modules would otherwise send gigabits a second that no status test wants.
+    void sendStreams(bool on) { m_sendStreams = on; }
     // Runs until stopFlag becomes non-zero; signals are taken only while waiting.
     void run(const volatile std::sig_atomic_t& stopFlag, const sigset_t& waitMask);
 
@@ -80,6 +83,7 @@ private:
     std::uint64_t m_floodSent = 0;
     int m_sendErrors = 0;
     StreamOutputs m_streams;
+    bool m_sendStreams = false;
     bool m_streamsChanged = true;  // the running outputs are compared again
 };
 

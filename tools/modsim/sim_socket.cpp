@@ -105,8 +105,9 @@ bool SimSocket::receive(ReceivedDatagram& datagram) {
     return true;
 }
 
-SendResult SimSocket::send(std::uint32_t sourceIp, std::uint32_t destinationIp,
-                           std::uint16_t destinationPort, const Bytes& data, std::string& error) {
+ssize_t sendDatagramFrom(int fd, std::uint32_t sourceIp, unsigned interfaceIndex,
+                         std::uint32_t destinationIp, std::uint16_t destinationPort,
+                         const Bytes& data) {
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(destinationPort);
@@ -118,7 +119,7 @@ SendResult SimSocket::send(std::uint32_t sourceIp, std::uint32_t destinationIp,
     message.msg_namelen = sizeof destination;
     message.msg_iov = &io;
     message.msg_iovlen = 1;
-    if (sourceIp != 0) {
+    if (sourceIp != 0 || interfaceIndex != 0) {
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         cmsghdr* c = CMSG_FIRSTHDR(&message);
@@ -127,9 +128,15 @@ SendResult SimSocket::send(std::uint32_t sourceIp, std::uint32_t destinationIp,
         c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         in_pktinfo info{};
         info.ipi_spec_dst.s_addr = htonl(sourceIp);
+        info.ipi_ifindex = static_cast<int>(interfaceIndex);
         std::memcpy(CMSG_DATA(c), &info, sizeof info);
     }
-    const ssize_t sent = sendmsg(m_fd, &message, 0);
+    return sendmsg(fd, &message, 0);
+}
+
+SendResult SimSocket::send(std::uint32_t sourceIp, std::uint32_t destinationIp,
+                           std::uint16_t destinationPort, const Bytes& data, std::string& error) {
+    const ssize_t sent = sendDatagramFrom(m_fd, sourceIp, 0, destinationIp, destinationPort, data);
     if (sent < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
             return SendResult::WouldBlock;

@@ -44,4 +44,10 @@ private:
     int m_fd = -1;
 };
 
+// One datagram sent on `fd` from `sourceIp` (0: the kernel's choice) out of the interface
+// `interfaceIndex` (0: the route's), as sendmsg does: the bytes sent, or -1 with errno.
+ssize_t sendDatagramFrom(int fd, std::uint32_t sourceIp, unsigned interfaceIndex,
+                         std::uint32_t destinationIp, std::uint16_t destinationPort,
+                         const Bytes& data);
+
 }  // namespace corvane::modsim

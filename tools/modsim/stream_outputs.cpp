@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "module_config.h"
+#include "sim_socket.h"
 
 namespace corvane::modsim {
 
@@ -139,28 +140,10 @@ void StreamOutputs::stopAll() {
 }
 
 bool StreamOutputs::send(const Active& active, const Bytes& datagram) {
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(active.target.port);
-    destination.sin_addr.s_addr = htonl(active.target.ip);
-    iovec io{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &destination;
-    message.msg_namelen = sizeof destination;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&message);
-    c->cmsg_level = IPPROTO_IP;
-    c->cmsg_type = IP_PKTINFO;
-    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst.s_addr = htonl(active.moduleIp);  // from the module's own address
-    info.ipi_ifindex = isMulticast(active.target.ip) ? static_cast<int>(m_labInterface) : 0;
-    std::memcpy(CMSG_DATA(c), &info, sizeof info);
-    if (sendmsg(m_fd, &message, 0) == static_cast<ssize_t>(datagram.size())) {
+    // From the module's own address; a group leaves through the lab link, never a route.
+    const unsigned interfaceIndex = isMulticast(active.target.ip) ? m_labInterface : 0;
+    if (sendDatagramFrom(m_fd, active.moduleIp, interfaceIndex, active.target.ip,
+                         active.target.port, datagram) == static_cast<ssize_t>(datagram.size())) {
         return true;
     }
     if (m_errorsReported++ < kMaxErrorsReported) {

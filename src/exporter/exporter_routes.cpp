@@ -158,7 +158,8 @@ void ExporterRoutes::probe(const httplib::Request& request, httplib::Response& r
     const bool debug = request.get_param_value("debug") == "true";
     // Probes waiting for their streams count towards the probes in flight.
     ProbeService::Probe probe{ProbeService::Admission::overLimit, {}};
-    if (!streams || m_streams.waiting() + m_prober.counters().probesInFlight < m_prober.maxProbes()) {
+    const std::size_t busy = m_streams.waiting() + m_prober.counters().probesInFlight;
+    if (!streams || busy < m_prober.maxProbes()) {
         probe = m_prober.probe(check.ip, wait, debug);
     } else {
         ++m_streamOverLimit;

@@ -4,8 +4,11 @@
 // come from the last 10 s, not the whole measurement; and what a probe answers for them.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <memory>
-#include <regex>
+#include <thread>
 
 #include "exporter/stream_report.h"
 #include "exporter/stream_watch.h"
@@ -138,6 +141,54 @@ TEST(StreamWatch, DestinationsNotReceivedAndNotHeld) {
         EXPECT_EQ(destinationProblem(row.destination).empty(), row.received)
             << row.destination.text();
     }
+}
+
+// A stream whose socket becomes readable and then fails, on the real receive thread.
+class FailingStream final : public WatchedStream {
+public:
+    FailingStream(int fd, Script& script) : m_fd(fd), m_script(script) { ++m_script.opened; }
+    int fd() const override { return m_fd; }
+    bool pump(const std::function<StreamTime()>&, std::string& error) override {
+        error = "239.1.1.1:5000: receiving failed: Network is down";
+        return false;
+    }
+    StreamSnapshot snapshot(StreamTime) const override { return {}; }
+
+private:
+    int m_fd;
+    Script& m_script;
+};
+
+TEST(StreamWatch, ReceivingThatFailsIsReportedAndStartedAfresh) {
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    Script script;
+    StreamWatch watch({64, 10min}, [&](const StreamRequest&, StreamTime, std::string&) {
+        return std::make_unique<FailingStream>(fds[0], script);
+    });
+    watch.start();
+    const std::vector<StreamRequest> a = {request("239.1.1.1:5000")};
+    const StreamAsk asked = watch.ask(a, StreamClock::now(), StreamClock::now());
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    StreamReading reading;
+    const auto until = StreamClock::now() + 10s;
+    do {
+        std::this_thread::sleep_for(10ms);
+        reading = watch.read(asked, StreamClock::now()).at(0);
+    } while (reading.state == StreamState::measured && StreamClock::now() < until);
+    EXPECT_EQ(reading.state, StreamState::receiveFailed);
+    EXPECT_EQ(reading.problem, "239.1.1.1:5000: receiving failed: Network is down");
+    EXPECT_EQ(streamMetrics({reading}),
+              "# HELP corvane_stream_unwatched_info A running output's destination that is not "
+              "measured here, and why: over_limit (--stream.max-destinations), cannot_receive or "
+              "receive_failed.\n# TYPE corvane_stream_unwatched_info gauge\n"
+              "corvane_stream_unwatched_info{destination=\"239.1.1.1:5000\",reason=\"receive_"
+              "failed\"} 1\n");
+    watch.ask(a, StreamClock::now(), StreamClock::now());
+    EXPECT_EQ(script.opened, 2) << "the next probe starts it afresh";
+    watch.stop();
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 StreamSnapshot counted(std::uint64_t packets, std::uint64_t nulls, double sinceLastMs) {

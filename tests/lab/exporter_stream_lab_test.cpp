@@ -139,6 +139,9 @@ TEST_F(ExporterStreamLab, StoppedOutputAndGroupsNoStatusNames) {
         probe(1, "&group=" + other + "&destination=" + other + "&source=" + moduleText(4)).first;
     EXPECT_EQ(sample(named, "corvane_stream_up{destination=\"239.77.3.1:7001\"}"), 1) << named;
     EXPECT_EQ(named.find("239.77.3.4"), std::string::npos);
+    const auto unknown = m_exporter.client().Get("/probe?target=" + moduleText(1) + "&module=icmp");
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 400) << "an unknown module is refused, not taken as status";
     const std::string groups = joinedGroups();
     EXPECT_NE(groups.find(igmpHex("239.77.3.1")), std::string::npos) << groups;
     EXPECT_EQ(groups.find(igmpHex("239.77.3.4")), std::string::npos) << groups;

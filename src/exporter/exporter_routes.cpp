@@ -8,6 +8,7 @@
 #include "exporter/metrics_text.h"
 #include "exporter/probe_report.h"
 #include "exporter/process_metrics.h"
+#include "exporter/stream_report.h"
 #include "exporter/target_rules.h"
 #include "net/datagram_exchange.h"
 #include "net/local_addresses.h"
@@ -85,8 +86,8 @@ milliseconds probeWait(const std::string& header) {
 }
 
 ExporterRoutes::ExporterRoutes(ProbeService& prober, SiteDeviceList& site, WebConfigStore& web,
-                               ExporterSetup setup)
-    : m_prober(prober), m_site(site), m_web(web), m_setup(std::move(setup)) {}
+                               ExporterSetup setup, StreamWatch& streams)
+    : m_prober(prober), m_site(site), m_web(web), m_setup(std::move(setup)), m_streams(streams) {}
 
 void ExporterRoutes::install(httplib::Server& server) {
     server.set_pre_routing_handler([this](const httplib::Request& request,
@@ -144,9 +145,25 @@ void ExporterRoutes::probe(const httplib::Request& request, httplib::Response& r
         answerText(response, 400, problem);
         return;
     }
+    const std::string module =
+        request.has_param("module") ? request.get_param_value("module") : "status";
+    if (module != "status" && module != "stream") {
+        refusalLog().refused(request.remote_addr, "400 bad request", "unknown module");
+        answerText(response, 400, "unknown module '" + module + "': status or stream");
+        return;
+    }
+    const bool streams = module == "stream";
     const milliseconds wait = probeWait(request.get_header_value("X-Prometheus-Scrape-Timeout-Seconds"));
+    const StreamTime deadline = StreamClock::now() + wait;
     const bool debug = request.get_param_value("debug") == "true";
-    const ProbeService::Probe probe = m_prober.probe(check.ip, wait, debug);
+    // Probes waiting for their streams count towards the probes in flight.
+    ProbeService::Probe probe{ProbeService::Admission::overLimit, {}};
+    const std::size_t busy = m_streams.waiting() + m_prober.counters().probesInFlight;
+    if (!streams || busy < m_prober.maxProbes()) {
+        probe = m_prober.probe(check.ip, wait, debug);
+    } else {
+        ++m_streamOverLimit;
+    }
     if (probe.admission != ProbeService::Admission::admitted) {
         refusalLog().refused(request.remote_addr, "503 service unavailable",
                              probe.admission == ProbeService::Admission::overLimit
@@ -160,10 +177,16 @@ void ExporterRoutes::probe(const httplib::Request& request, httplib::Response& r
                        : "the exporter is stopping");
         return;
     }
-    const std::string metrics = probeMetrics(probe.reading, m_site.current()->devices);
+    std::string metrics = probeMetrics(probe.reading, m_site.current()->devices);
+    std::string trace = probeTrace(probe.reading, m_prober.local(), wait);
+    if (streams && probe.reading.outcome == StatusOutcome::answered) {
+        const auto readings =
+            m_streams.measure(runningOutputs(check.ip, probe.reading.settings), deadline);
+        metrics += streamMetrics(readings);
+        trace += streamTrace(readings);
+    }
     if (debug) {
-        response.set_content(probeTrace(probe.reading, m_prober.local(), wait) +
-                                 "\nMetrics that would have been returned:\n" + metrics,
+        response.set_content(trace + "\nMetrics that would have been returned:\n" + metrics,
                              kPlainText);
         return;
     }
@@ -183,7 +206,8 @@ void ExporterRoutes::metrics(httplib::Response& response) {
                  {{"result", std::string(statusOutcomeName(static_cast<StatusOutcome>(i)))}});
     }
     text.add("corvane_exporter_probes_total", MetricType::counter, kProbesHelp,
-             static_cast<double>(counters.overLimit), {{"result", "over_limit"}});
+             static_cast<double>(counters.overLimit + m_streamOverLimit.load()),
+             {{"result", "over_limit"}});
     text.add("corvane_exporter_probes_total", MetricType::counter, kProbesHelp,
              static_cast<double>(m_invalidTargets.load()), {{"result", "invalid_target"}});
     text.add("corvane_exporter_probes_in_flight", MetricType::gauge,
@@ -194,6 +218,12 @@ void ExporterRoutes::metrics(httplib::Response& response) {
     text.add("corvane_exporter_exchanges_in_flight", MetricType::gauge,
              "Status exchanges with modules whose request is out (probes of one module share one).",
              static_cast<double>(counters.exchangesInFlight));
+    text.add("corvane_exporter_stream_destinations", MetricType::gauge,
+             "Destinations of running outputs watched now for module=stream.",
+             static_cast<double>(m_streams.watched()));
+    text.add("corvane_exporter_stream_destinations_refused_total", MetricType::counter,
+             "Destinations not watched because --stream.max-destinations were watched already.",
+             static_cast<double>(m_streams.refusedOverLimit()));
     text.add("corvane_exporter_device_list_ok", MetricType::gauge,
              "Whether the settings file's device list can be read (0: it cannot, or it has "
              "been removed, and the last list read is served).",
@@ -262,6 +292,7 @@ void ExporterRoutes::index(httplib::Response& response) {
         {"Targets allowed", m_setup.allowAnyTarget ? "any module address (--allow-any-target)"
                                                    : "module addresses in the sending subnet"},
         {"Probes in flight at most", std::to_string(m_prober.maxProbes())},
+        {"Stream destinations watched at most", std::to_string(m_streams.maxDestinations())},
         {"Web configuration", m_web.path() ? *m_web.path() : "none"},
         {"TLS", web->tls ? "on" : "off"},
         {"Basic authentication", web->config.users.empty() ? "off" : "on"},
@@ -272,7 +303,8 @@ void ExporterRoutes::index(httplib::Response& response) {
         "Prometheus.</p>\n<ul>\n<li><a href=\"metrics\">metrics</a>: the exporter's own</li>\n"
         "<li><a href=\"targets\">targets</a>: the device list for HTTP service discovery "
         "(<a href=\"targets?discover=1\">from a search</a> instead)</li>\n"
-        "<li>probe?target=A.B.C.D: one module's status (&amp;debug=true shows the datagrams)</li>\n"
+        "<li>probe?target=A.B.C.D: one module's status (&amp;debug=true shows the datagrams; "
+        "&amp;module=stream also measures its running outputs here)</li>\n"
         "</ul>\n<form action=\"probe\"><label>Probe <input name=\"target\" "
         "placeholder=\"A.B.C.D\"></label> <label><input type=\"checkbox\" name=\"debug\" "
         "value=\"true\"> debug</label> <input type=\"submit\" value=\"Probe\"></form>\n"

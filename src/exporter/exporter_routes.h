@@ -1,6 +1,7 @@
 // The exporter's HTTP endpoints, a thin shell over the probe service and the operator's
 // settings:
 //   /probe?target=A.B.C.D[&debug=true]   one status read of one module, as metrics
+//   /probe?target=...&module=stream      and what arrives of its running outputs here
 //   /metrics                             the exporter's own metrics
 //   /targets[?discover=1]                Prometheus HTTP service discovery
 //   /                                    a page with links and the configuration
@@ -17,6 +18,7 @@
 #include "exporter/basic_auth.h"
 #include "exporter/probe_service.h"
 #include "exporter/site_device_list.h"
+#include "exporter/stream_watch.h"
 #include "exporter/web_config_store.h"
 
 namespace corvane::exporter {
@@ -31,7 +33,7 @@ struct ExporterSetup {
 class ExporterRoutes {
 public:
     ExporterRoutes(ProbeService& prober, SiteDeviceList& site, WebConfigStore& web,
-                   ExporterSetup setup);
+                   ExporterSetup setup, StreamWatch& streams);
 
     void install(httplib::Server& server);
 
@@ -47,7 +49,9 @@ private:
     WebConfigStore& m_web;
     const ExporterSetup m_setup;
     BasicAuth m_auth;
+    StreamWatch& m_streams;
     std::atomic<std::uint64_t> m_invalidTargets{0};
+    std::atomic<std::uint64_t> m_streamOverLimit{0};  // stream probes past the in-flight limit
 };
 
 // The wait of a probe: 3 s, or less when Prometheus says its scrape times out sooner

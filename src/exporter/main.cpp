@@ -35,12 +35,15 @@ constexpr std::size_t kWorkersForOthers = kSpareWorkers / 2;
 constexpr unsigned kDefaultDiscoveryMaxAge = 30;
 constexpr unsigned kMostDiscoveryMaxAge = 3600;
 constexpr std::size_t kMostSearchReplies = 65536;
+constexpr std::size_t kDefaultStreamDestinations = 64;
+constexpr std::size_t kMostStreamDestinations = 1024;
 // Descriptors beyond sockets: standard streams, the listener, eventfds, files read.
 constexpr std::uint64_t kOtherOpenFiles = 64;
 
 constexpr char kFooter[] =
     "Endpoints: /probe?target=A.B.C.D (one module's status; &debug=true shows the\n"
-    "datagrams), /metrics (the exporter's own), /targets (Prometheus HTTP service\n"
+    "datagrams; &module=stream also measures its running outputs where they land\n"
+    "here), /metrics (the exporter's own), /targets (Prometheus HTTP service\n"
     "discovery from the device list; ?discover=1 from a 2 s broadcast search, reused\n"
     "for --discovery.max-age) and /.\n"
     "Only status reads are ever sent to a module. A target must be an address a module\n"
@@ -61,6 +64,7 @@ struct Options {
     std::size_t maxProbes = kDefaultMaxProbes;
     unsigned discoveryMaxAge = kDefaultDiscoveryMaxAge;
     std::size_t searchReplies = kSearchMostReplies;
+    std::size_t streamDestinations = kDefaultStreamDestinations;
 };
 
 class StartError : public std::runtime_error {
@@ -127,13 +131,19 @@ void addOptions(CLI::App& app, Options& options) {
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(std::size_t{1}, kMostSearchReplies));
+    app.add_option("--stream.max-destinations", options.streamDestinations,
+                   "Output destinations watched at most at once for /probe?module=stream; more "
+                   "are not joined and show as corvane_stream_unwatched_info")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Range(std::size_t{1}, kMostStreamDestinations));
 }
 
 // Every probe in flight keeps two sockets and every connection one: the usual soft
 // limit of 1024 open files is too low for the largest --probe.max-in-flight.
-void raiseOpenFiles(const HttpLimits& limits, std::size_t maxProbes) {
-    const std::uint64_t wanted =
-        2 * maxProbes + limits.workerThreads + limits.maxWaitingConnections + kOtherOpenFiles;
+void raiseOpenFiles(const HttpLimits& limits, std::size_t maxProbes, std::size_t streams) {
+    const std::uint64_t wanted = 2 * maxProbes + streams + limits.workerThreads +
+                                 limits.maxWaitingConnections + kOtherOpenFiles;
     std::string error;
     const auto limit = raiseOpenFileLimit(wanted, error);
     if (!limit) {
@@ -217,13 +227,15 @@ int serve(const Options& options) {
     limits.workerThreads = options.maxProbes + kSpareWorkers;
     limits.maxWaitingConnections = limits.workerThreads;
     limits.maxConnectionsPerClient = limits.workerThreads - kWorkersForOthers;
-    raiseOpenFiles(limits, options.maxProbes);
+    raiseOpenFiles(limits, options.maxProbes, options.streamDestinations);
     ProbeService prober(source.address, options.maxProbes,
                         {std::chrono::seconds(options.discoveryMaxAge), options.searchReplies});
+    StreamWatch streams({options.streamDestinations}, monitorOpener(source.address.address));
+    streams.start();
     GuardedServer server(limits, [&web] { return web.current()->tls; });
     ExporterRoutes routes(
         prober, site, web,
-        {options.listen, options.allowAnyTarget, list->path, reasonText(source.reason)});
+        {options.listen, options.allowAnyTarget, list->path, reasonText(source.reason)}, streams);
     routes.install(server);
     errno = 0;
     if (!server.bind_to_port(listen.host, listen.port)) {

@@ -85,6 +85,9 @@ int run(int argc, char** argv) {
     addOutputCommand(app, session);
     addPassportCommand(app, session);
     addSetAddressCommand(app, session);
+    addBackupCommand(app, session);
+    addDiffCommand(app, session);
+    addApplyCommand(app, session);
     addCompleteTargetsCommand(app, session);
 
     if (const int status = checkCommandWord(app, argc, argv); status != kExitSuccess) {

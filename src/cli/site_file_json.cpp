@@ -66,7 +66,11 @@ std::optional<std::uint8_t> parseProtocol(const std::string& text) {
             return index;
         }
     }
-    return std::nullopt;
+    // An index the program has no name for, written as its number: kept as it is.
+    const auto number = parsePort(text);
+    return number && *number <= 255 && std::to_string(*number) == text
+               ? std::optional(static_cast<std::uint8_t>(*number))
+               : std::nullopt;
 }
 
 // Reads one parsed site file, naming the line and field of the first fault.

@@ -96,6 +96,16 @@ std::string moduleTitle(const ModulePlan& module) {
     return title;
 }
 
+// "Start (rtp to 239.10.1.1:1234, no stuffing)" or "Stop".
+std::string outputCommand(const SiteOutput& output) {
+    if (!output.running) {
+        return "Stop";
+    }
+    return "Start (" + siteProtocolName(output.protocol) + " to " +
+           formatEndpoint(output.destinationIp, output.destinationPort) +
+           (output.noStuffing ? ", no stuffing)" : ")");
+}
+
 void printPlan(const SitePlan& plan, const std::string& file) {
     std::cout << "Plan to make the segment match " << file << ":\n";
     for (const ModulePlan& module : plan.modules) {
@@ -105,9 +115,8 @@ void printPlan(const SitePlan& plan, const std::string& file) {
                       << '\n';
         }
         std::cout << (module.setNetwork ? "  sends: network settings (broadcast to its MAC)\n" : "")
-                  << (module.setOutput
-                          ? (module.wanted.output.running ? "  sends: Start\n" : "  sends: Stop\n")
-                          : "");
+                  << (module.setOutput ? "  sends: " + outputCommand(module.wanted.output) + '\n'
+                                       : std::string());
     }
     for (const NotApplied& item : plan.notApplied) {
         std::cout << formatMacAddress(item.mac) << "  " << item.what

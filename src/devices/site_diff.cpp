@@ -34,6 +34,21 @@ std::vector<std::string> fieldNames(const Fields& before, const Fields& after) {
     return names;
 }
 
+// A single output that is stopped on either side: where it would send is not in effect
+// there, and Stop clears it on the module (it sends zeros) while Start sets all of it
+// at once, so only "running" is compared.
+bool notInEffect(const SiteModule& before, const SiteModule& after) {
+    const auto single = [](const SiteModule& m) { return m.answered && !m.output.entries; };
+    return single(before) && single(after) && !(before.output.running && after.output.running);
+}
+
+void dropOutputSettings(Fields& fields) {
+    std::erase_if(fields, [](const auto& field) {
+        return field.first == "protocol" || field.first == "destination" ||
+               field.first == "no_stuffing";
+    });
+}
+
 std::string plural(std::size_t count, const std::string& word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
@@ -47,6 +62,9 @@ std::vector<FieldChange> diffModule(const SiteModule& before, const SiteModule& 
         const auto network = [](Fields& fields) { fields.resize(4); };  // ip .. answered
         network(first);
         network(second);
+    } else if (notInEffect(before, after)) {
+        dropOutputSettings(first);
+        dropOutputSettings(second);
     }
     std::vector<FieldChange> changes;
     for (const std::string& name : fieldNames(first, second)) {

@@ -31,7 +31,9 @@ struct ModuleDifference {
 };
 
 // Every module that differs, in MAC order. Output fields are compared only where both
-// sides answered: a silent module's output is not known, so "answered" says it all.
+// sides answered: a silent module's output is not known, so "answered" says it all. A
+// single output's protocol, destination and stuffing are compared only where it runs on
+// both sides: a stopped output sends nothing, Stop clears them, Start sets them.
 std::vector<ModuleDifference> diffSites(const std::vector<SiteModule>& before,
                                         const std::vector<SiteModule>& after);
 

@@ -42,10 +42,6 @@ std::string outputReason(const SiteModule& live, const SiteModule& wanted,
         return "the module reports the entry-list form, and the settings request has only the "
                "single form";
     }
-    if (!wanted.output.running && field != "running") {
-        return "the output is to be stopped, and Stop sets no protocol, destination or "
-               "stuffing (it sends zeros)";
-    }
     return {};
 }
 

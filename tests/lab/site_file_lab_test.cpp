@@ -149,6 +149,38 @@ bool schemaAccepts(const fs::path& file) {
     return std::system(command.c_str()) == 0;
 }
 
+// The example service's command, as systemd would hand it to /bin/sh: continuation
+// lines joined, "$$" and "%%" as the shell and the date command see them.
+std::string serviceScript() {
+    const fs::path build =
+        fs::canonical("/proc/self/exe").parent_path().parent_path().parent_path();
+    std::string unit = fileText(build / fs::path(__FILE__).parent_path() /
+                                "../../data/corvane-site-backup.service");
+    std::string joined;
+    for (std::size_t at = 0; at < unit.size(); ++at) {
+        if (unit[at] == '\\' && at + 1 < unit.size() && unit[at + 1] == '\n') {
+            joined += ' ';
+            ++at;
+        } else {
+            joined += unit[at];
+        }
+    }
+    const std::string start = "\nExecStart=/bin/sh -c '";
+    const std::size_t from = joined.find(start);
+    EXPECT_NE(from, std::string::npos);
+    if (from == std::string::npos) {
+        return "exit 99";
+    }
+    std::string script = joined.substr(from + start.size());
+    script = script.substr(0, script.find("'\n"));
+    for (const std::string twice : {"$$", "%%"}) {
+        for (std::size_t at = 0; (at = script.find(twice, at)) != std::string::npos; ++at) {
+            script.erase(at, 1);
+        }
+    }
+    return script;
+}
+
 TEST_F(SiteFileLab, BackupDiffApplyAndAReplacement) {
     const auto rack = [&](bool replaced) {
         return std::string(replaced ? "mac=02:c0:7a:de:00:09 ip=" + moduleText(40) + " mode=0\n"
@@ -317,6 +349,41 @@ TEST_F(SiteFileLab, BackupDiffApplyAndAReplacement) {
                           R"(", "answered": true, "running": true, "form": "single",
                  "protocol": "RTP", "destination": "239.10.1.1:1234", "no_stuffing": false}])"))
         << run.out;
+}
+
+// The example nightly service's command, run twice with a change between: each run is
+// one commit of site.json in the repository the first run made.
+TEST_F(SiteFileLab, NightlyBackupIntoGit) {
+    ModsimProcess modsim;
+    startModsim(modsim, {},
+                "mac=02:c0:7a:de:00:01 ip=" + moduleText(11) +
+                    " protocol=1 mode=3 dest=239.10.1.1 port=1234\n");
+    const fs::path repository = m_folder / "corvane-site";
+    fs::create_directory(repository);
+    const std::string path = fs::path(m_program).parent_path().string() + ":" + std::getenv("PATH");
+    const auto night = [&] {
+        return runProgram({"/usr/bin/env", "PATH=" + path,
+                           "CORVANE_SETTINGS=" + m_settings.string(), "ARGS=", "/bin/sh", "-c",
+                           "cd \"$1\" && " + serviceScript(), "sh", repository.string()},
+                          m_folder);
+    };
+    ProgramRun run = night();
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    StreamSettings stop{};
+    ASSERT_TRUE(setStreamSettings(local(), moduleIp(11), stop));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    run = night();
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    run = runProgram({"/usr/bin/git", "-C", repository.string(), "log", "-p", "--format=%s"},
+                     m_folder);
+    EXPECT_EQ(run.out.rfind("Site backup ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("-        \"running\": true\n+        \"running\": false\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(fileText(repository / "site.json").find("\"running\": true"), std::string::npos);
+    const auto commits = runProgram(
+        {"/usr/bin/git", "-C", repository.string(), "rev-list", "--count", "HEAD"}, m_folder);
+    EXPECT_EQ(commits.out, "2\n");
 }
 
 }  // namespace

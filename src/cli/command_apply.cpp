@@ -45,6 +45,7 @@ public:
         struct sigaction action {};
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;  // a send in hand is finished, not cut short
         m_installed = sigaction(SIGINT, &action, &m_previous) == 0;
         if (!m_installed) {
             std::cerr << "corvanectl: Ctrl-C will stop at once, not between modules"

@@ -127,7 +127,8 @@ void checkSharedAddresses(const SitePlan& plan, const std::vector<SiteModule>& l
     std::map<std::uint32_t, std::vector<MacAddress>> sharing;
     for (const FoundModule& module : sortFoundModules(after)) {
         if (module.duplicateAddress) {
-            sharing[module.hello.ipAddress].push_back(module.hello.mac);
+            const std::uint32_t ip = module.hello.ipAddress;  // a packed field: copied, not bound
+            sharing[ip].push_back(module.hello.mac);
         }
     }
     for (const auto& [ip, macs] : sharing) {

@@ -256,7 +256,8 @@ int runApply(const CliSession& session, const ApplyOptions& options) {
         for (const std::string& refusal : plan.refusals) {
             reasons += "\n  " + refusal;
         }
-        throw CommandError(kExitUsage, "the plan is refused; no change was sent (only the reads):" + reasons);
+        throw CommandError(kExitUsage,
+                           "the plan is refused; no change was sent (only the reads):" + reasons);
     }
     const bool differs = !plan.modules.empty() || !plan.notApplied.empty();
     if (options.dryRun || plan.modules.empty()) {

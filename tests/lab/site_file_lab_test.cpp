@@ -124,6 +124,51 @@ protected:
         return found;
     }
 
+    // Runs apply on `file` with a terminal for standard input and error, answers its
+    // question with `answer`, sends Ctrl-C 100 ms later when `interrupt`, and waits.
+    void answerAndWait(const fs::path& file, const std::string& answer, bool interrupt,
+                       int& status) {
+        const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(terminal, 0);
+        ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
+        const int side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+        ASSERT_GE(side, 0);
+        const std::vector<std::string> argv = {m_program, "--settings", m_settings.string(),
+                                               "apply", file.string()};
+        std::vector<char*> pointers = spawnArguments(argv);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, side, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (m_folder / "out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, side, 2);
+        pid_t pid = -1;
+        const int spawned =
+            posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ASSERT_EQ(spawned, 0);
+        // The question comes once the site is read.
+        std::string asked;
+        char buffer[512];
+        while (asked.find("[y/N]") == std::string::npos) {
+            pollfd ready{terminal, POLLIN, 0};
+            ASSERT_GT(poll(&ready, 1, 15000), 0) << asked;
+            const ssize_t n = read(terminal, buffer, sizeof buffer);
+            ASSERT_GT(n, 0);
+            asked.append(buffer, static_cast<std::size_t>(n));
+        }
+        EXPECT_NE(asked.find("Send these changes to 3 modules? [y/N]"), std::string::npos) << asked;
+        ASSERT_EQ(::write(terminal, answer.data(), answer.size()),
+                  static_cast<ssize_t>(answer.size()));
+        if (interrupt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ASSERT_EQ(kill(pid, SIGINT), 0);
+        }
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        close(side);
+        close(terminal);
+    }
+
     fs::path write(const std::string& name, const std::string& text) const {
         std::ofstream(m_folder / name, std::ios::binary) << text;
         return m_folder / name;
@@ -392,8 +437,9 @@ TEST_F(SiteFileLab, NightlyBackupIntoGit) {
     EXPECT_EQ(commits.out, "2\n");
 }
 
-// Ctrl-C after the operator said yes on a terminal: the module in hand is finished, the
-// rest are not sent to, and the output says which; what was sent is read back.
+// On a terminal apply asks first: "n" sends nothing. Ctrl-C after a "y": the module in
+// hand is finished, the rest are not sent to, and the output says which; what was sent
+// is read back.
 TEST_F(SiteFileLab, InterruptedBetweenModules) {
     std::string rack;
     for (int n = 1; n <= 3; ++n) {
@@ -410,42 +456,19 @@ TEST_F(SiteFileLab, InterruptedBetweenModules) {
     }
     const fs::path moved = write("moved.json", text);
 
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
-    const int side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    ASSERT_GE(side, 0);
-    const std::vector<std::string> argv = {m_program, "--settings", m_settings.string(), "apply",
-                                           moved.string()};
-    std::vector<char*> pointers = spawnArguments(argv);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, side, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (m_folder / "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, side, 2);
-    const std::size_t logged = modsim.log().size();
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    // The question comes once the site is read; the answer, then Ctrl-C while sending.
-    std::string asked;
-    char buffer[512];
-    while (asked.find("[y/N]") == std::string::npos) {
-        pollfd ready{terminal, POLLIN, 0};
-        ASSERT_GT(poll(&ready, 1, 15000), 0) << asked;
-        const ssize_t n = read(terminal, buffer, sizeof buffer);
-        ASSERT_GT(n, 0);
-        asked.append(buffer, static_cast<std::size_t>(n));
-    }
-    EXPECT_NE(asked.find("Send these changes to 3 modules? [y/N]"), std::string::npos) << asked;
-    ASSERT_EQ(::write(terminal, "y\n", 2), 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(kill(pid, SIGINT), 0);
+    // "n": nothing sent. "y", then Ctrl-C while sending.
+    const std::size_t before = modsim.log().size();
     int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    close(side);
-    close(terminal);
+    answerAndWait(moved, "n\n", false, status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto declined = modsim.log();
+    EXPECT_EQ(std::count_if(declined.begin() + static_cast<std::ptrdiff_t>(before), declined.end(),
+                            [](const LoggedDatagram& d) { return isFrom(d, "TiBb"); }),
+              0)
+        << "declined: no settings sent";
+    const std::size_t logged = declined.size();
+    answerAndWait(moved, "y\n", true, status);
     const std::string out = fileText(m_folder / "out");
 
     ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal, not between modules";

@@ -7,6 +7,9 @@
 namespace corvane::cli {
 namespace {
 
+// Deeper than any value of a site file.
+constexpr std::size_t kDeepest = 16;
+
 // A walk over a well-formed JSON text that notes the line where each value starts.
 class LineWalk {
 public:
@@ -65,6 +68,23 @@ private:
         ++m_at;
     }
 
+    // A container deeper than any site file goes: passed over without recursion, so
+    // that a document nested a million deep cannot exhaust the stack.
+    void skipContainer() {
+        std::size_t depth = 0;
+        do {
+            const char c = m_text[m_at];
+            if (c == '"') {
+                string();
+                continue;
+            }
+            depth += c == '{' || c == '[' ? 1 : 0;
+            depth -= (c == '}' || c == ']') && depth > 0 ? 1 : 0;
+            m_line += c == '\n' ? 1 : 0;
+            ++m_at;
+        } while (more() && depth > 0);
+    }
+
     void value(JsonPath& path) {
         skipSpace();
         if (!more()) {
@@ -72,7 +92,9 @@ private:
         }
         m_lines.emplace(path, m_line);
         const char c = m_text[m_at];
-        if (c == '{' || c == '[') {
+        if ((c == '{' || c == '[') && path.size() >= kDeepest) {
+            skipContainer();
+        } else if (c == '{' || c == '[') {
             members(path, c == '{' ? '}' : ']');
         } else if (c == '"') {
             string();

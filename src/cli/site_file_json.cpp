@@ -1,6 +1,7 @@
 #include "cli/site_file_json.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -44,6 +45,16 @@ OrderedJson outputJson(const SiteOutput& output) {
     return json;
 }
 
+// A message that quotes a damaged file: its control characters (an escape sequence in a
+// field, say) are shown as '?', never sent to the operator's terminal.
+std::string printable(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        c = byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
+    return text;
+}
+
 // The site file's own reading of a module address with its port: any port 0 to 65535,
 // as a module may report one.
 std::optional<Destination> parseEndpoint(std::string_view text) {
@@ -58,6 +69,21 @@ std::optional<Destination> parseEndpoint(std::string_view text) {
     }
     const auto port = parsePort(digits);
     return port ? std::optional(Destination{*ip, *port}) : std::nullopt;
+}
+
+// "YYYY-MM-DDThh:mm:ssZ", as backup writes it; diff shows it as it is.
+std::optional<std::string> utcTime(const std::string& text) {
+    constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+    if (text.size() != kForm.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (kForm[i] == '0' ? !digit : text[i] != kForm[i]) {
+            return std::nullopt;
+        }
+    }
+    return text;
 }
 
 std::optional<std::uint8_t> parseProtocol(const std::string& text) {
@@ -79,9 +105,9 @@ public:
     SiteReader(const std::string& text, const std::string& name) : m_text(text), m_name(name) {}
 
     [[noreturn]] void fail(const JsonPath& path, const std::string& problem) const {
-        throw CommandError(kExitUsage, m_name + " line " +
-                                           std::to_string(lineOfJsonPath(m_text, path)) + ": " +
-                                           jsonPathText(path) + ": " + problem);
+        throw CommandError(
+            kExitUsage, printable(m_name + " line " + std::to_string(lineOfJsonPath(m_text, path)) +
+                                  ": " + jsonPathText(path) + ": " + problem));
     }
 
     const Json& field(const Json& object, JsonPath& path, const char* key,
@@ -160,7 +186,7 @@ SiteSnapshot SiteReader::site(const Json& document) const {
     onlyKeys(document, {}, {"format", "taken_at", "from", "modules"});
     SiteSnapshot site;
     path.clear();
-    site.takenAt = field(document, path, "taken_at", Json::value_t::string).get<std::string>();
+    site.takenAt = text(document, {}, "taken_at", utcTime, "a UTC time (2026-12-08T02:30:00Z)");
     site.from = text(document, {}, "from", parseIpv4, "an IPv4 address");
     path.clear();
     const Json& modules = field(document, path, "modules", Json::value_t::array);
@@ -286,10 +312,11 @@ SiteSnapshot parseSiteFile(const std::string& text, const std::string& name) {
         const std::string what = e.what();
         const std::size_t reason = what.find(": ", what.find("parse error"));
         throw CommandError(
-            kExitUsage, name + " line " +
-                            std::to_string(lineOfOffset(text, e.byte > 0 ? e.byte - 1 : 0)) +
-                            ": not valid JSON (" +
-                            (reason != std::string::npos ? what.substr(reason + 2) : what) + ")");
+            kExitUsage,
+            printable(name + " line " +
+                      std::to_string(lineOfOffset(text, e.byte > 0 ? e.byte - 1 : 0)) +
+                      ": not valid JSON (" +
+                      (reason != std::string::npos ? what.substr(reason + 2) : what) + ")"));
     }
     return SiteReader(text, name).site(document);
 }

@@ -87,6 +87,12 @@ if(TARGET corvanectl)
                       INCLUDE ${CMAKE_CURRENT_LIST_DIR}/../docs/corvanectl.h2m)
   install(FILES ${CORVANE_DATA_DIR}/completion/corvanectl.bash RENAME corvanectl
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+  # The site file's schema, and the nightly backup into git as an example to copy.
+  install(FILES ${CORVANE_DATA_DIR}/corvane-site.schema.json
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/corvane-control)
+  install(FILES ${CORVANE_DATA_DIR}/corvane-site-backup.service
+                ${CORVANE_DATA_DIR}/corvane-site-backup.timer
+          DESTINATION ${CORVANE_DOC_DIR}/examples)
 endif()
 
 # The exporter beside them, with its service files, and the alert rules and example

@@ -1,5 +1,5 @@
 # bash completion for corvanectl: commands, options, --protocol values, file names for
-# --settings and -o, and targets (positions and MACs) from the device list of the
+# --settings, -o, --against and the site file of diff and apply, and targets (positions and MACs) from the device list of the
 # settings file the command would read. Installed to
 # share/bash-completion/completions/corvanectl; needs nothing but bash.
 
@@ -34,6 +34,9 @@ _corvanectl_options() {
         "output stop") echo "$common" ;;
         passport) echo "$common -o --output" ;;
         set-address) echo "$common --ip --mask --gateway" ;;
+        backup) echo "$common --all -o --output" ;;
+        diff) echo "$common --against --json" ;;
+        apply) echo "$common --dry-run --yes --replace" ;;
     esac
 }
 
@@ -72,7 +75,7 @@ _corvanectl() {
 
     COMPREPLY=()
     case $prev in
-        --settings | -o | --output)
+        --settings | -o | --output | --against)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0
@@ -81,7 +84,7 @@ _corvanectl() {
             mapfile -t COMPREPLY < <(compgen -W "rtp+ rtp udp" -- "$cur")
             return 0
             ;;
-        --from | --destination | --ip | --mask | --gateway | --class)
+        --from | --destination | --ip | --mask | --gateway | --class | --replace)
             return 0 # values no list could hold
             ;;
     esac
@@ -90,11 +93,15 @@ _corvanectl() {
     if [[ $cur == -* ]]; then
         candidates=$(_corvanectl_options "$command")
     elif [[ -z $command ]]; then
-        candidates="adapters list search status output passport set-address"
+        candidates="adapters list search status output passport set-address backup diff apply"
     elif [[ $command == output ]]; then
         candidates="start stop"
+    elif [[ $command == diff || $command == apply ]]; then # the site file
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return 0
     elif [[ $command == status || $command == passport || $command == "output "* ||
-        $command == set-address ]]; then
+        $command == set-address || $command == backup ]]; then
         candidates=$("${words[0]}" ${settings:+--settings "$settings"} __complete-targets 2>/dev/null)
         if [[ $command == set-address ]]; then # the MAC itself, never a position
             candidates=$(grep -v '^[0-9]*$' <<<"$candidates")

@@ -17,6 +17,9 @@ void addStatusCommand(CLI::App& app, CliSession& session);
 void addOutputCommand(CLI::App& app, CliSession& session);
 void addPassportCommand(CLI::App& app, CliSession& session);
 void addSetAddressCommand(CLI::App& app, CliSession& session);
+void addBackupCommand(CLI::App& app, CliSession& session);
+void addDiffCommand(CLI::App& app, CliSession& session);
+void addApplyCommand(CLI::App& app, CliSession& session);
 void addCompleteTargetsCommand(CLI::App& app, CliSession& session);
 
 }  // namespace corvane::cli

@@ -19,7 +19,9 @@ constexpr char kFooter[] =
     "\n"
     "Exit status: 0 when every target answered (and for commands that wait for nothing),\n"
     "1 when a target did not answer or a file could not be read or written, 2 for a\n"
-    "usage error.\n"
+    "usage error. diff (and apply --dry-run): 0 nothing differs, 1 something does, 2\n"
+    "trouble; apply: 0 only when every change was verified, 2 for a refused plan or a\n"
+    "damaged site file (nothing sent).\n"
     "\n"
     "A TARGET names a module by its position in the device list (1, 2, ... as 'corvanectl\n"
     "list' shows it), by its MAC (six hex pairs, looked up in the list) or by its address.\n"
@@ -32,7 +34,9 @@ constexpr char kFooter[] =
     "  corvanectl output start 10.77.64.12 --destination 239.10.1.2:5000 --protocol udp\n"
     "  corvanectl passport 1 -o -\n"
     "  corvanectl set-address 02:C0:7A:DE:00:05 --ip 10.77.64.50 --mask 255.255.0.0 "
-    "--gateway 0.0.0.0";
+    "--gateway 0.0.0.0\n"
+    "  corvanectl backup -o site.json && corvanectl diff site.json\n"
+    "  corvanectl apply site.json --dry-run";
 
 // What a command printed must have reached its destination: a full disk or a closed pipe
 // under `corvanectl list > file` is a failure, not a success.
@@ -69,7 +73,8 @@ int checkCommandWord(const CLI::App& app, int argc, char** argv) {
 int run(int argc, char** argv) {
     CLI::App app(
         "Finds broadcast head-end modules, reads their status, starts and stops their IP "
-        "output, saves their passports and sets their network addresses, from a shell.",
+        "output, saves their passports, sets their network addresses, and keeps the site's "
+        "configuration in a file (backup, diff, apply), from a shell.",
         "corvanectl");
     app.set_version_flag("--version", std::string("corvanectl ") + CORVANE_VERSION);
     app.footer(kFooter);
@@ -85,6 +90,9 @@ int run(int argc, char** argv) {
     addOutputCommand(app, session);
     addPassportCommand(app, session);
     addSetAddressCommand(app, session);
+    addBackupCommand(app, session);
+    addDiffCommand(app, session);
+    addApplyCommand(app, session);
     addCompleteTargetsCommand(app, session);
 
     if (const int status = checkCommandWord(app, argc, argv); status != kExitSuccess) {

@@ -18,6 +18,9 @@ const std::map<std::string, std::string, std::less<>> kSummaries = {
     {"output", "start or stop a module's IP output"},
     {"passport", "save a module's passport file"},
     {"set-address", "give the module with a MAC a new address"},
+    {"backup", "write the site's configuration to a site file"},
+    {"diff", "show what differs between a site file and the site"},
+    {"apply", "make the site match a site file"},
 };
 
 // The top-level options that take a value in the next word.

@@ -72,7 +72,8 @@ TEST(Completion, OffersWhatTheCommandLineTakes) {
     const Row rows[] = {
         {"commands, the hidden one left out",
          {p, ""},
-         {"adapters", "list", "search", "status", "output", "passport", "set-address"}},
+         {"adapters", "list", "search", "status", "output", "passport", "set-address", "backup",
+          "diff", "apply"}},
         {"a command begun", {p, "se"}, {"search", "set-address"}},
         {"output's own commands", {p, "output", ""}, {"start", "stop"}},
         {"a command's options",
@@ -96,6 +97,15 @@ TEST(Completion, OffersWhatTheCommandLineTakes) {
         {"file names for -o", {p, "passport", "1", "-o", (folder / "oper").string()}, {settings}},
         {"file names for --settings", {p, "--settings", (folder / "op").string()}, {settings}},
         {"no list for an address's value", {p, "set-address", "x", "--ip", ""}, {}},
+        {"the site file of apply", {p, "apply", (folder / "oper").string()}, {settings}},
+        {"apply's options",
+         {
+             p,
+             "apply",
+             "--",
+         },
+         {"--settings", "--from", "--help", "--dry-run", "--yes", "--replace"}},
+        {"backup's targets", {p, "--settings", settings, "backup", "3"}, {"3"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

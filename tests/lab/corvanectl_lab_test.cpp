@@ -129,6 +129,7 @@ protected:
         if (!m_folder.empty()) {
             fs::remove_all(m_folder);
         }
+        LabTest::TearDown();
     }
 
     std::string ip(std::uint32_t n) const { return moduleText(n); }
@@ -237,8 +238,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     ASSERT_TRUE(getPassportData(local(), storedIpv4(ip(at[1])), passport));
     // The exchange ends at the first reply; the request on the other port may reach the
     // log later, and must be there before the first row counts what it sent.
-    modsim.waitForLog([&](const LoggedDatagram& d) { return d.bytes == passportRequest; }, 2,
-                      2000);
+    modsim.waitForLog([&](const LoggedDatagram& d) { return d.bytes == passportRequest; }, 2, 2000);
     const std::string passportFile =
         passportText(encodePassportBlock(makePassportBlock(storedIpv4(ip(at[1])), passport)));
     const fs::path saved = m_folder / "m1.txt";

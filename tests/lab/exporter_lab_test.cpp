@@ -179,6 +179,7 @@ protected:
         if (!m_folder.empty()) {
             fs::remove_all(m_folder);
         }
+        LabTest::TearDown();
     }
 
     std::string ip(std::uint32_t n) const { return moduleText(n); }

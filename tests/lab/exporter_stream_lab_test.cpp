@@ -78,6 +78,7 @@ protected:
         if (!m_folder.empty()) {
             fs::remove_all(m_folder);
         }
+        LabTest::TearDown();
     }
 
     // The stream probe of module `n` (with `extra` URL parameters): its body and seconds.

@@ -50,6 +50,7 @@ protected:
         if (!m_folder.empty()) {
             fs::remove_all(m_folder);
         }
+        LabTest::TearDown();
     }
 
     // The web configuration, through a new file as editors write it.

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,16 @@ protected:
         std::string reason;
         if (!LabEnvironment::load(m_lab, reason)) {
             GTEST_SKIP() << reason;
+        }
+    }
+
+    // The kernel's neighbour table is shared by every namespace: a test that reached a
+    // thousand modules leaves an entry for each, and a full table leaves the next test,
+    // here or in a lab running beside this one, unable to reach its modules. The entries
+    // of this lab's program side are its own to drop.
+    void TearDown() override {
+        if (!IsSkipped()) {
+            EXPECT_EQ(std::system("ip neigh flush all"), 0) << "cannot flush the lab's neighbours";
         }
     }
 

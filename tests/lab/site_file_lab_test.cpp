@@ -73,10 +73,6 @@ protected:
         const char* program = std::getenv("CORVANE_CORVANECTL");
         ASSERT_NE(program, nullptr) << "CORVANE_CORVANECTL names the corvanectl to test";
         m_program = program;
-        // A test before this one may have left a neighbour entry for each of a thousand
-        // addresses; the kernel's table is shared by every namespace, and once it is full
-        // no module here could be reached. Ours are the lab's own to drop.
-        ASSERT_EQ(std::system("ip neigh flush all"), 0);
         char pattern[] = "/tmp/corvane-site-lab-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_folder = pattern;
@@ -89,6 +85,7 @@ protected:
         if (!m_folder.empty()) {
             fs::remove_all(m_folder);
         }
+        LabTest::TearDown();
     }
 
     // corvanectl with the lab's settings; the datagrams it sent stay in `m_sent`.

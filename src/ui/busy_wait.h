@@ -8,31 +8,23 @@
 // blocked windows while keeping its record of the mouse buttons and keys true, and which
 // tells each window it is blocked so that none waits for a button release that went to
 // nobody. The windows keep painting and answering the desktop's liveness checks, and the
-// wait cursor shows.
+// wait cursor shows. That window is made once and only shown and hidden afterwards: no
+// native window comes or goes per command.
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <QWindow>
 #include <functional>
-#include <memory>
-
-class QWidget;
-class QWindow;
 
 namespace corvane {
 
-// Blocks input to every window shown before it, for as long as it lives.
+// Blocks input to every window shown before it, for as long as it lives; blockers may
+// nest, and the program's one blocker window shows while any of them lives.
 class InputBlocker {
 public:
     InputBlocker();
     ~InputBlocker();
     InputBlocker(const InputBlocker&) = delete;
     InputBlocker& operator=(const InputBlocker&) = delete;
-
-private:
-    std::unique_ptr<QWindow> m_window;
-    QPointer<QWindow> m_previousFocus;
 };
 
 // Runs `work` on a worker thread and then, on this thread, `done`, unless `context` has

@@ -3,11 +3,13 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTreeWidget>
+#include <QWindow>
 #include <QWizard>
 #include <csignal>
 #include <mutex>
@@ -394,6 +396,39 @@ private slots:
         testing::personKey(table, Qt::Key_Delete);
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(m_messages[0].style, MessageStyle::question);
+    }
+
+    // Every wait blocks input through one window made once and afterwards only shown
+    // and hidden: a blocker window destroyed after each command crashed the program on a
+    // desktop with a window manager.
+    void everyWaitBlocksThroughTheSameWindow() {
+        const std::uint32_t module = ipFromOctets(10, 77, 1, 9);
+        storeDevice(module, "00:1A:2B:3C:4D:09");
+        m_answering[module] = StreamSettings{};
+        m_duringStatusRead = [] { QThread::msleep(400); };
+        auto window = openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        selectRow(*window, 0);
+        QPointer<QWindow> first;
+        WId firstId = 0;
+        for (int command = 0; command < 3; ++command) {
+            testing::personClick(window->control(1007));  // Check
+            QVERIFY(window->isBusy());
+            QWindow* blocker = QGuiApplication::modalWindow();
+            QVERIFY(blocker != nullptr);
+            QCOMPARE(blocker->objectName(), QStringLiteral("inputBlocker"));
+            if (first == nullptr) {
+                first = blocker;
+                firstId = blocker->winId();
+            }
+            QCOMPARE(blocker, first.data());
+            QCOMPARE(blocker->winId(), firstId);
+            waitIdle(*window);
+            QVERIFY2(first != nullptr, "the blocker window was destroyed after the command");
+            QVERIFY(!first->isVisible());
+            QCOMPARE(QGuiApplication::modalWindow(), nullptr);
+        }
+        QCOMPARE(m_statusReads.size(), std::size_t{3});
     }
 
     void passportIsSavedWhereTheOperatorSays_data() {

@@ -17,6 +17,7 @@ void addStatusCommand(CLI::App& app, CliSession& session);
 void addOutputCommand(CLI::App& app, CliSession& session);
 void addPassportCommand(CLI::App& app, CliSession& session);
 void addSetAddressCommand(CLI::App& app, CliSession& session);
+void addStreamCommand(CLI::App& app, CliSession& session);
 void addCompleteTargetsCommand(CLI::App& app, CliSession& session);
 
 }  // namespace corvane::cli

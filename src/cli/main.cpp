@@ -13,13 +13,13 @@ namespace {
 using namespace corvane::cli;
 
 constexpr char kFooter[] =
-    "Results go to standard output (a table; --json or --csv for list, search, status and\n"
-    "adapters), errors and progress to standard error. Nothing is sent before the whole\n"
-    "command line has been checked, and the settings file is only ever read.\n"
+    "Results go to standard output (a table; --json or --csv for list, search, status,\n"
+    "stream and adapters), errors and progress to standard error. Nothing is sent before\n"
+    "the whole command line has been checked, and the settings file is only ever read.\n"
     "\n"
     "Exit status: 0 when every target answered (and for commands that wait for nothing),\n"
-    "1 when a target did not answer or a file could not be read or written, 2 for a\n"
-    "usage error.\n"
+    "1 when a target did not answer or a file could not be read or written (for stream,\n"
+    "also when a stream did not arrive or was faulty), 2 for a usage error.\n"
     "\n"
     "A TARGET names a module by its position in the device list (1, 2, ... as 'corvanectl\n"
     "list' shows it), by its MAC (six hex pairs, looked up in the list) or by its address.\n"
@@ -31,6 +31,7 @@ constexpr char kFooter[] =
     "  corvanectl search --json\n"
     "  corvanectl output start 10.77.64.12 --destination 239.10.1.2:5000 --protocol udp\n"
     "  corvanectl passport 1 -o -\n"
+    "  corvanectl stream 1 3 --seconds 10\n"
     "  corvanectl set-address 02:C0:7A:DE:00:05 --ip 10.77.64.50 --mask 255.255.0.0 "
     "--gateway 0.0.0.0";
 
@@ -85,6 +86,7 @@ int run(int argc, char** argv) {
     addOutputCommand(app, session);
     addPassportCommand(app, session);
     addSetAddressCommand(app, session);
+    addStreamCommand(app, session);
     addCompleteTargetsCommand(app, session);
 
     if (const int status = checkCommandWord(app, argc, argv); status != kExitSuccess) {

@@ -18,6 +18,7 @@ const std::map<std::string, std::string, std::less<>> kSummaries = {
     {"output", "start or stop a module's IP output"},
     {"passport", "save a module's passport file"},
     {"set-address", "give the module with a MAC a new address"},
+    {"stream", "measure the streams that modules' running outputs send here"},
 };
 
 // The top-level options that take a value in the next word.

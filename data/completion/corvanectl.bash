@@ -34,6 +34,7 @@ _corvanectl_options() {
         "output stop") echo "$common" ;;
         passport) echo "$common -o --output" ;;
         set-address) echo "$common --ip --mask --gateway" ;;
+        stream) echo "$common --seconds --group --json --csv" ;;
     esac
 }
 
@@ -81,7 +82,7 @@ _corvanectl() {
             mapfile -t COMPREPLY < <(compgen -W "rtp+ rtp udp" -- "$cur")
             return 0
             ;;
-        --from | --destination | --ip | --mask | --gateway | --class)
+        --from | --destination | --ip | --mask | --gateway | --class | --seconds | --group)
             return 0 # values no list could hold
             ;;
     esac
@@ -90,11 +91,11 @@ _corvanectl() {
     if [[ $cur == -* ]]; then
         candidates=$(_corvanectl_options "$command")
     elif [[ -z $command ]]; then
-        candidates="adapters list search status output passport set-address"
+        candidates="adapters list search status output passport set-address stream"
     elif [[ $command == output ]]; then
         candidates="start stop"
     elif [[ $command == status || $command == passport || $command == "output "* ||
-        $command == set-address ]]; then
+        $command == set-address || $command == stream ]]; then
         candidates=$("${words[0]}" ${settings:+--settings "$settings"} __complete-targets 2>/dev/null)
         if [[ $command == set-address ]]; then # the MAC itself, never a position
             candidates=$(grep -v '^[0-9]*$' <<<"$candidates")

@@ -122,6 +122,16 @@ std::vector<PlannedStream> plannedGroups(const std::vector<std::string>& groups)
     return planned;
 }
 
+// A module that reports no destination (0.0.0.0, port 0) sends nowhere; a socket bound
+// there would count whatever else reaches the port.
+bool measurable(const StreamDestination& destination, std::string& error) {
+    if (destination.address != 0 && destination.port != 0) {
+        return true;
+    }
+    error = destination.text() + ": no destination to measure";
+    return false;
+}
+
 struct Measured {
     std::vector<StreamRow> rows;
     bool complete = true;  // every stream could be received for the whole time
@@ -142,7 +152,11 @@ Measured measureStreams(const std::vector<PlannedStream>& planned, const LocalAd
         options.measurement.protocol = stream.protocol;
         auto monitor = std::make_unique<StreamMonitor>();
         std::string error;
-        if (monitor->start(stream.destination, options, from, error)) {
+        if (!measurable(stream.destination, error)) {
+            std::cerr << "corvanectl: " << error << '\n';
+            measured.complete = false;
+            monitor.reset();
+        } else if (monitor->start(stream.destination, options, from, error)) {
             started.push_back(monitor.get());
         } else {
             std::cerr << "corvanectl: cannot receive " << error << '\n';
@@ -181,12 +195,16 @@ int runStream(const CliSession& session, const StreamOptions& options) {
     if (options.targets.empty() && options.groups.empty()) {
         throw CommandError(kExitUsage, "stream takes TARGETs, --group or both");
     }
-    std::vector<PlannedStream> groups = plannedGroups(options.groups);
+    const std::vector<PlannedStream> groups = plannedGroups(options.groups);
     const std::vector<ResolvedTarget> targets = resolveTargets(session, options.targets);
     const LocalAddress local = session.sourceAddress();
     std::vector<PlannedStream> planned;
     const bool allPlanned = targets.empty() || planTargets(targets, local, planned);
-    planned.insert(planned.end(), groups.begin(), groups.end());
+    for (const PlannedStream& group : groups) {  // a unicast port shared would split its datagrams
+        if (std::find(planned.begin(), planned.end(), group) == planned.end()) {
+            planned.push_back(group);
+        }
+    }
     const Measured measured = measureStreams(planned, local, options.seconds);
     Json document = Json::array();
     bool healthy = allPlanned && measured.complete;

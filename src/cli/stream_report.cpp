@@ -82,7 +82,8 @@ std::string servicesText(const std::vector<ServiceInfo>& services) {
         text += (text.empty() ? "" : ", ") + std::to_string(service.program) + " (PMT " +
                 std::to_string(service.pmtPid) +
                 (service.pcrPid ? ", PCR " + std::to_string(*service.pcrPid) : "") + ", " +
-                std::to_string(service.streams.size()) + " streams)";
+                std::to_string(service.streams.size()) +
+                (service.streams.size() == 1 ? " stream)" : " streams)");
     }
     return text;
 }

@@ -37,6 +37,7 @@ _corvanectl_options() {
         backup) echo "$common --all -o --output" ;;
         diff) echo "$common --against --json" ;;
         apply) echo "$common --dry-run --yes --replace" ;;
+        stream) echo "$common --seconds --group --json --csv" ;;
     esac
 }
 
@@ -84,7 +85,7 @@ _corvanectl() {
             mapfile -t COMPREPLY < <(compgen -W "rtp+ rtp udp" -- "$cur")
             return 0
             ;;
-        --from | --destination | --ip | --mask | --gateway | --class | --replace)
+        --from | --destination | --ip | --mask | --gateway | --class | --replace | --seconds | --group)
             return 0 # values no list could hold
             ;;
     esac
@@ -93,7 +94,7 @@ _corvanectl() {
     if [[ $cur == -* ]]; then
         candidates=$(_corvanectl_options "$command")
     elif [[ -z $command ]]; then
-        candidates="adapters list search status output passport set-address backup diff apply"
+        candidates="adapters list search status output passport set-address backup diff apply stream"
     elif [[ $command == output ]]; then
         candidates="start stop"
     elif [[ $command == diff || $command == apply ]]; then # the site file
@@ -101,7 +102,7 @@ _corvanectl() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return 0
     elif [[ $command == status || $command == passport || $command == "output "* ||
-        $command == set-address || $command == backup ]]; then
+        $command == set-address || $command == backup || $command == stream ]]; then
         candidates=$("${words[0]}" ${settings:+--settings "$settings"} __complete-targets 2>/dev/null)
         if [[ $command == set-address ]]; then # the MAC itself, never a position
             candidates=$(grep -v '^[0-9]*$' <<<"$candidates")

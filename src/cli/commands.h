@@ -20,6 +20,7 @@ void addSetAddressCommand(CLI::App& app, CliSession& session);
 void addBackupCommand(CLI::App& app, CliSession& session);
 void addDiffCommand(CLI::App& app, CliSession& session);
 void addApplyCommand(CLI::App& app, CliSession& session);
+void addStreamCommand(CLI::App& app, CliSession& session);
 void addCompleteTargetsCommand(CLI::App& app, CliSession& session);
 
 }  // namespace corvane::cli

@@ -13,15 +13,16 @@ namespace {
 using namespace corvane::cli;
 
 constexpr char kFooter[] =
-    "Results go to standard output (a table; --json or --csv for list, search, status and\n"
-    "adapters), errors and progress to standard error. Nothing is sent before the whole\n"
-    "command line has been checked, and the settings file is only ever read.\n"
+    "Results go to standard output (a table; --json or --csv for list, search, status,\n"
+    "stream and adapters), errors and progress to standard error. Nothing is sent before\n"
+    "the whole command line has been checked, and the settings file is only ever read.\n"
     "\n"
     "Exit status: 0 when every target answered (and for commands that wait for nothing),\n"
-    "1 when a target did not answer or a file could not be read or written, 2 for a\n"
-    "usage error. diff (and apply --dry-run): 0 nothing differs, 1 something does, 2\n"
-    "trouble; apply: 0 only when every change was verified, 2 for a refused plan or a\n"
-    "damaged site file (nothing sent).\n"
+    "1 when a target did not answer or a file could not be read or written (for stream,\n"
+    "also when a stream did not arrive or was faulty), 2 for a usage error. diff (and\n"
+    "apply --dry-run): 0 nothing differs, 1 something does, 2 trouble; apply: 0 only\n"
+    "when every change was verified, 2 for a refused plan or a damaged site file\n"
+    "(nothing sent).\n"
     "\n"
     "A TARGET names a module by its position in the device list (1, 2, ... as 'corvanectl\n"
     "list' shows it), by its MAC (six hex pairs, looked up in the list) or by its address.\n"
@@ -33,6 +34,7 @@ constexpr char kFooter[] =
     "  corvanectl search --json\n"
     "  corvanectl output start 10.77.64.12 --destination 239.10.1.2:5000 --protocol udp\n"
     "  corvanectl passport 1 -o -\n"
+    "  corvanectl stream 1 3 --seconds 10\n"
     "  corvanectl set-address 02:C0:7A:DE:00:05 --ip 10.77.64.50 --mask 255.255.0.0 "
     "--gateway 0.0.0.0\n"
     "  corvanectl backup -o site.json && corvanectl diff site.json\n"
@@ -93,6 +95,7 @@ int run(int argc, char** argv) {
     addBackupCommand(app, session);
     addDiffCommand(app, session);
     addApplyCommand(app, session);
+    addStreamCommand(app, session);
     addCompleteTargetsCommand(app, session);
 
     if (const int status = checkCommandWord(app, argc, argv); status != kExitSuccess) {

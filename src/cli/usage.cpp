@@ -21,6 +21,7 @@ const std::map<std::string, std::string, std::less<>> kSummaries = {
     {"backup", "write the site's configuration to a site file"},
     {"diff", "show what differs between a site file and the site"},
     {"apply", "make the site match a site file"},
+    {"stream", "measure the streams that modules' running outputs send here"},
 };
 
 // The top-level options that take a value in the next word.

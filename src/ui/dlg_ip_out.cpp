@@ -42,10 +42,10 @@ constexpr int kMaxPort = 65535;
 constexpr int kWidthDlu = 168;
 constexpr int kHeightDlu = 137;
 constexpr int kRowHeightDlu = 12;
-// The stream line below the buttons, room for three wrapped lines; the dialog grows by
+// The stream line below the buttons, room for four wrapped lines; the dialog grows by
 // it only while the line shows.
 constexpr int kStreamLineTopDlu = 136;
-constexpr int kStreamLineHeightDlu = 28;
+constexpr int kStreamLineHeightDlu = 34;
 
 QString text(int id) {
     return QString::fromStdString(loadText(id));

@@ -181,7 +181,8 @@ void CDlgIpOut::setVisible(bool visible) {
 
 void CDlgIpOut::followStream() {
     const bool wasShown = m_streamLine->isVisibleTo(this);
-    if (running != 0) {
+    // A port no module could send to is not measured (nor bound: 0 would be any port).
+    if (running != 0 && destinationPort >= kMinPort && destinationPort <= kMaxPort) {
         StreamDestination destination;
         destination.address = destinationIp;
         destination.port = static_cast<std::uint16_t>(destinationPort);

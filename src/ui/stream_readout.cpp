@@ -103,7 +103,8 @@ StreamReadoutFigures StreamReadout::figures() const {
 
 std::string megabitsText(double bitsPerSecond, bool russian) {
     const double megabits = bitsPerSecond / 1e6;
-    const int decimals = megabits < 1 ? 2 : (megabits < 1000 ? 1 : 0);
+    // Decided on the rounded value, so 999.96 shows as "1000", not "1000.0".
+    const int decimals = megabits < 0.995 ? 2 : (megabits < 999.95 ? 1 : 0);
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, megabits);
     std::string result(buffer);

@@ -62,7 +62,7 @@ class DlgIpOutStreamTest : public QObject {
     SourceLog m_log;
     StreamTime m_now{};
 
-    std::unique_ptr<CDlgIpOut> makeDialog(std::uint32_t destination, int running) {
+    std::unique_ptr<CDlgIpOut> makeDialog(std::uint32_t destination, int running, int port = 1234) {
         DeviceOperations operations;
         operations.setStreamSettings = [](const LocalAddress&, std::uint32_t,
                                           const StreamSettings&) { return true; };
@@ -77,7 +77,7 @@ class DlgIpOutStreamTest : public QObject {
         dialog->moduleIp = kModuleIp;
         dialog->localAdapter = kAdapter;
         dialog->destinationIp = destination;
-        dialog->destinationPort = 1234;
+        dialog->destinationPort = port;
         dialog->protocol = 1;
         dialog->running = running;
         dialog->show();
@@ -154,7 +154,7 @@ private slots:
         QCOMPARE(m_log.opened.size(), std::size_t{2});
     }
 
-    void unicastDestinations() {
+    void destinations() {
         // To another computer: nothing can arrive here, and no port is bound.
         auto elsewhere = makeDialog(kElsewhere, 1);
         QVERIFY(elsewhere != nullptr);
@@ -167,6 +167,12 @@ private slots:
         QVERIFY(here != nullptr);
         QCOMPARE(m_log.opened.size(), std::size_t{1});
         QCOMPARE(m_log.opened[0].destination.text(), std::string("10.0.0.1:1234"));
+        here.reset();
+        // A port no module sends to (a status read can say 0): nothing is bound or shown.
+        auto noPort = makeDialog(kGroup, 1, 0);
+        QVERIFY(noPort != nullptr);
+        QVERIFY(!line(*noPort)->isVisible());
+        QCOMPARE(m_log.opened.size(), std::size_t{1});
     }
 };
 

@@ -143,16 +143,16 @@ private slots:
              "Поступает сюда: 2,0 Мбит/с (0,35 без стаффинга), ошибок непрерывности за "
              "последние 10 с: 3"},
             {arriving(1234.4e6, 999.96e6, 1, 0),
-             "Arriving here: 1234 Mbit/s (1000.0 without stuffing), 1 continuity error in the "
+             "Arriving here: 1234 Mbit/s (1000 without stuffing), 1 continuity error in the "
              "last 10 s",
-             "Поступает сюда: 1234 Мбит/с (1000,0 без стаффинга), ошибок непрерывности за "
+             "Поступает сюда: 1234 Мбит/с (1000 без стаффинга), ошибок непрерывности за "
              "последние 10 с: 1"},
             {arriving(2e6, 2e6, 10, 2),
              "Arriving here: 2.0 Mbit/s (2.0 without stuffing), 12 errors in the last 10 s",
              "Поступает сюда: 2,0 Мбит/с (2,0 без стаффинга), ошибок за последние 10 с: 12"},
-            {arriving(2e6, 2e6, 0, 1),
-             "Arriving here: 2.0 Mbit/s (2.0 without stuffing), 1 error in the last 10 s",
-             "Поступает сюда: 2,0 Мбит/с (2,0 без стаффинга), ошибок за последние 10 с: 1"},
+            {arriving(0.9996e6, 0.001e6, 0, 1),
+             "Arriving here: 1.0 Mbit/s (0.00 without stuffing), 1 error in the last 10 s",
+             "Поступает сюда: 1,0 Мбит/с (0,00 без стаффинга), ошибок за последние 10 с: 1"},
             {{StreamReadoutKind::onlyStuffing, 2e6, 0, 5, 1},
              "Only stuffing: the module's input carries no programme",
              "Только стаффинг: на входе модуля нет программы"},

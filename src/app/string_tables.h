@@ -22,6 +22,16 @@ enum class ExtraText : int {
     notifySilent = 10408,     // position, MAC and address of the module
     notifyOutputStopped = 10409,
     notifyAnswersAgain = 10410,
+    // The IP output dialog's line on the stream arriving at this computer.
+    streamArriving = 10411,  // the bitrate, the net bitrate and the errors
+    streamMegabits = 10412,
+    streamNoErrors = 10413,
+    streamContinuityErrors = 10414,  // the count, two or more
+    streamOneContinuityError = 10415,
+    streamErrors = 10416,  // the count, two or more
+    streamOneError = 10417,
+    streamOnlyStuffing = 10418,
+    streamNothingArrives = 10419,
     pleaseEnterInteger = 61712,  // the toolkit's own message, English in both languages
 };
 

@@ -12,6 +12,7 @@
 
 #include "app/string_tables.h"
 #include "devices/output_settings.h"
+#include "streams/datagram_payload.h"
 #include "ui/dialog_units.h"
 #include "ui/filter_edit.h"
 #include "ui/ip_address_edit.h"
@@ -41,6 +42,10 @@ constexpr int kMaxPort = 65535;
 constexpr int kWidthDlu = 168;
 constexpr int kHeightDlu = 137;
 constexpr int kRowHeightDlu = 12;
+// The stream line below the buttons, room for four wrapped lines; the dialog grows by
+// it only while the line shows.
+constexpr int kStreamLineTopDlu = 136;
+constexpr int kStreamLineHeightDlu = 34;
 
 QString text(int id) {
     return QString::fromStdString(loadText(id));
@@ -107,6 +112,7 @@ void CDlgIpOut::createControls() {
     m_separator->setObjectName(QStringLiteral("separator"));
     m_separator->setFrameShape(QFrame::HLine);
     m_separator->setFrameShadow(QFrame::Sunken);
+    m_streamLine = new CStreamReadoutLine(this);
 
     setTabOrder(m_start, m_stop);
     setTabOrder(m_stop, m_address);
@@ -136,7 +142,8 @@ void CDlgIpOut::placeControls() {
         rect.setWidth(rect.width() + extraWidth);
         widget->setGeometry(rect);
     };
-    setFixedSize(units.size(kWidthDlu, kHeightDlu) + QSize(shift, 0));
+    const int streamLineDlu = m_streamLine->isVisibleTo(this) ? kStreamLineHeightDlu + 4 : 0;
+    setFixedSize(units.size(kWidthDlu, kHeightDlu + streamLineDlu) + QSize(shift, 0));
     place(m_addressLabel, 8, 8, 48, kRowHeightDlu, shift);
     place(m_portLabel, 8, 28, 44, kRowHeightDlu, shift);
     place(m_protocolLabel, 8, 48, 48, kRowHeightDlu, shift);
@@ -156,6 +163,7 @@ void CDlgIpOut::placeControls() {
     m_separator->setGeometry(line);
     m_start->setGeometry(units.rect(8, 116, 72, 14));
     m_stop->setGeometry(units.rect(88, 116, 72, 14).translated(shift, 0));
+    place(m_streamLine, 8, kStreamLineTopDlu, 152, kStreamLineHeightDlu, shift);
 }
 
 void CDlgIpOut::setVisible(bool visible) {
@@ -163,8 +171,32 @@ void CDlgIpOut::setVisible(bool visible) {
     // dialog appears (exec and show both come here).
     if (visible && !isVisible()) {
         loadControlsFromState();
+        followStream();
     }
     QDialog::setVisible(visible);
+    if (!visible) {
+        m_streamLine->stop();  // closed: no socket stays open behind it
+    }
+}
+
+void CDlgIpOut::followStream() {
+    const bool wasShown = m_streamLine->isVisibleTo(this);
+    // A port no module could send to is not measured (nor bound: 0 would be any port).
+    if (running != 0 && destinationPort >= kMinPort && destinationPort <= kMaxPort) {
+        StreamDestination destination;
+        destination.address = destinationIp;
+        destination.port = static_cast<std::uint16_t>(destinationPort);
+        StreamReceiveOptions options;
+        options.localAddress = localAdapter.address;
+        options.expectedSource = moduleIp;  // no other sender to the group is counted
+        options.measurement.protocol = streamProtocolFromIndex(protocol);
+        m_streamLine->start(streamSource, streamClock, destination, options);
+    } else {
+        m_streamLine->stop();
+    }
+    if (m_streamLine->isVisibleTo(this) != wasShown) {
+        placeControls();
+    }
 }
 
 void CDlgIpOut::loadControlsFromState() {
@@ -244,6 +276,7 @@ void CDlgIpOut::onStart() {
         destinationIp = settings.destinationIp;
         running = 1;
         applyEnableRule();
+        followStream();
     }
 }
 
@@ -251,6 +284,7 @@ void CDlgIpOut::onStop() {
     if (sendSettings(outputStopSettings())) {
         running = 0;
         applyEnableRule();
+        followStream();
     }
 }
 

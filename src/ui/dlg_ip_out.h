@@ -8,6 +8,7 @@
 
 #include "net/wire_types.h"
 #include "ui/device_operations.h"
+#include "ui/stream_readout_line.h"
 
 class QCheckBox;
 class QComboBox;
@@ -39,6 +40,10 @@ public:
     int protocol = kNoProtocol;  // 0 "RTP+", 1 "RTP", 2 "UDP", -1 nothing selected
     int noStuffing = 0;          // 0 or 1
     int running = 0;             // 0 or 1: what the last Start or Stop told the module
+    // Measures the running output's stream at its destination, from localAdapter; tests
+    // give a scripted source and clock.
+    StreamSourceOpener streamSource = openStreamMonitor;
+    std::function<StreamTime()> streamClock = [] { return StreamClock::now(); };
 
     void setVisible(bool visible) override;
 
@@ -60,6 +65,8 @@ private:
     // Sends the settings request; false, after telling the operator, when nothing went out.
     bool sendSettings(const StreamSettings& settings);
     void acceptFromControls();
+    // Shows the foot line and measures while the output runs; hides it otherwise.
+    void followStream();
 
     DeviceOperations m_operations;
     QLabel* m_addressLabel = nullptr;
@@ -74,6 +81,7 @@ private:
     QLineEdit* m_tos = nullptr;
     QCheckBox* m_noStuffing = nullptr;
     QFrame* m_separator = nullptr;
+    CStreamReadoutLine* m_streamLine = nullptr;
 };
 
 }  // namespace corvane

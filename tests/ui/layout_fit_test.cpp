@@ -27,6 +27,7 @@
 #include "ui/message_box.h"
 #include "ui/modal_driver.h"
 #include "ui/page_add_list.h"
+#include "ui/stream_readout.h"
 
 using namespace corvane;
 
@@ -168,6 +169,31 @@ DeviceHello module(std::uint8_t last) {
     return hello;
 }
 
+// A measurement without a socket: the stream line's texts are set by hand below.
+class SilentSource : public StreamSource {
+public:
+    int fd() const override { return -1; }
+    bool pump(const std::function<StreamTime()>&, std::string&) override { return true; }
+    StreamSnapshot snapshot(StreamTime) const override { return {}; }
+};
+
+// Each form of the IP output dialog's stream line, with the widest numbers it shows.
+QStringList streamLineTexts() {
+    using Kind = StreamReadoutKind;
+    const StreamReadoutFigures forms[] = {
+        {Kind::arriving, 1888.8e6, 888.88e6, 0, 0},
+        {Kind::arriving, 888.88e6, 888.88e6, 88888, 0},
+        {Kind::arriving, 888.88e6, 888.88e6, 88888, 8},
+        {Kind::onlyStuffing, 0, 0, 0, 0},
+        {Kind::nothing, 0, 0, 0, 0},
+    };
+    QStringList texts;
+    for (const StreamReadoutFigures& figures : forms) {
+        texts << QString::fromStdString(streamReadoutText(figures));
+    }
+    return texts;
+}
+
 }  // namespace
 
 class LayoutFitTest : public QObject {
@@ -236,6 +262,21 @@ private slots:
         dialog.protocol = 0;
         dialog.show();
         check(&dialog);
+        dialog.hide();
+
+        // Running: the stream line at its foot, in each of its forms.
+        dialog.running = 1;
+        dialog.streamSource = [](const StreamDestination&, const StreamReceiveOptions&, StreamTime,
+                                 std::string&) -> std::unique_ptr<StreamSource> {
+            return std::make_unique<SilentSource>();
+        };
+        dialog.show();
+        auto* streamLine = dialog.findChild<QLabel*>(QStringLiteral("streamReadout"));
+        QVERIFY(streamLine != nullptr && streamLine->isVisible());
+        for (const QString& text : streamLineTexts()) {
+            streamLine->setText(text);
+            check(&dialog);
+        }
         dialog.hide();
 
         DeviceOperations segment;

@@ -19,8 +19,12 @@ using SweepOperation = std::function<std::size_t(
     const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>;
 
 struct DeviceOperations {
+    // The window's search keeps the core's bound on the replies it collects.
     std::function<bool(const LocalAddress&, std::uint16_t, std::vector<DeviceHello>&)>
-        searchDevices = corvane::searchDevices;
+        searchDevices = [](const LocalAddress& local, std::uint16_t searchClass,
+                           std::vector<DeviceHello>& found) {
+            return corvane::searchDevices(local, searchClass, found);
+        };
     std::function<bool(const LocalAddress&, const MacAddress&, std::uint32_t, std::uint32_t,
                        std::uint32_t)>
         setNetworkSettings = corvane::setNetworkSettings;

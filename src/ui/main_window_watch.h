@@ -6,9 +6,9 @@
 #pragma once
 
 #include <QDateTime>
-#include <QFutureWatcher>
 #include <QObject>
 #include <QTimer>
+#include <QWidget>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -19,8 +19,8 @@
 
 namespace corvane {
 
-class CDlgMain;
 class SettingsFile;
+class SiteSession;
 
 inline constexpr int kWatchDefaultSeconds = 10;
 inline constexpr int kWatchMinSeconds = 2;
@@ -33,7 +33,9 @@ class MainWindowWatch : public QObject {
     Q_OBJECT
 
 public:
-    explicit MainWindowWatch(CDlgMain& window);
+    // Sweeps `session`'s list through its sweep routine; `view` is the window whose own
+    // modality does not hold a sweep back.
+    MainWindowWatch(SiteSession& session, QWidget& view);
     // Drops a sweep in flight at once (its results are not wanted any more).
     ~MainWindowWatch() override;
 
@@ -41,7 +43,6 @@ public:
     // in flight is dropped.
     void setActive(bool active);
     bool active() const { return m_active; }
-    bool sweeping() const { return m_sweeping; }
 
     // Every status read of a module, by any command: keeps the time of its last answer.
     void noteRead(std::uint32_t deviceIp, bool answered);
@@ -54,17 +55,14 @@ signals:
 
 private:
     void startSweep();
-    void applyReading(int row, std::uint32_t deviceIp, bool answered,
-                      const StreamSettings& reported);
+    void observe(int row, bool answered);
     void tell(ModuleChange change, int row);
-    void onSweepFinished();
 
-    CDlgMain& m_window;
+    SiteSession& m_session;
+    QWidget& m_view;
     QTimer m_timer;
     bool m_active = false;
-    bool m_sweeping = false;
-    std::shared_ptr<std::atomic<bool>> m_abandon;
-    QFutureWatcher<void> m_sweep;
+    std::shared_ptr<std::atomic<bool>> m_abandon;      // of the sweep this watch started
     std::map<std::uint32_t, WatchedModule> m_modules;  // by address
     std::map<std::uint32_t, QDateTime> m_lastAnswer;   // by address, this run only
 };

@@ -131,7 +131,7 @@ private:
     // Presses a command button and waits for the command to end.
     static void press(CDlgMain& window, int id) {
         QTest::mouseClick(button(window, id), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.session().isBusy(), 10000);
     }
 
 private slots:
@@ -181,7 +181,9 @@ private slots:
         }
         auto window = openWindow();
         int addRuns = 0;
-        window->setAddCommand([&addRuns](CDlgMain&) { ++addRuns; });
+        CDlgMain::Commands commands;
+        commands.add = [&addRuns](SiteSession&, QWidget&, int) { ++addRuns; };
+        window->setCommands(commands);
         window->show();
         window->activateWindow();
         table(*window)->setFocus();
@@ -204,14 +206,14 @@ private slots:
         m_settings->writeInt("Config", "LocalIP",
                              static_cast<std::int32_t>(ipFromOctets(10, 99, 0, 1)));
         auto window = openWindow();
-        QCOMPARE(window->selectedLocalIndex(), 0);
+        QCOMPARE(window->session().selectedLocalIndex(), 0);
         QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("Config", "LocalIP", 0)),
                  ipFromOctets(10, 77, 0, 1));
         // A stored address that is still there is kept.
         m_settings->writeInt("Config", "LocalIP",
                              static_cast<std::int32_t>(ipFromOctets(10, 78, 0, 1)));
         auto second = openWindow();
-        QCOMPARE(second->selectedLocalIndex(), 1);
+        QCOMPARE(second->session().selectedLocalIndex(), 1);
         static_cast<QComboBox*>(second->control(1046))->setCurrentIndex(0);
         QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("Config", "LocalIP", 0)),
                  ipFromOctets(10, 77, 0, 1));
@@ -337,7 +339,7 @@ private slots:
         selectRow(*window, 1);
         m_answer = MessageAnswer::no;
         QTest::mouseClick(button(*window, 1003), Qt::LeftButton);
-        QCOMPARE(window->devices().size(), std::size_t{3});
+        QCOMPARE(window->session().devices().size(), std::size_t{3});
         QCOMPARE(m_messages.back().text, QStringLiteral("Remove device 10.77.1.11 from the list?"));
         QCOMPARE(m_messages.back().style, MessageStyle::question);
 
@@ -345,14 +347,14 @@ private slots:
         window->activateWindow();
         table(*window)->setFocus();
         QTest::keyClick(table(*window), Qt::Key_Delete);
-        QCOMPARE(window->devices().size(), std::size_t{2});
+        QCOMPARE(window->session().devices().size(), std::size_t{2});
         QCOMPARE(window->selectedRow(), -1);
         QCOMPARE(m_settings->readInt("List", "Total", -1), 2);
         QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "IP1", 0)), ip(12));
         QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "IP2", 0)), ip(12));
         QCOMPARE(cell(*window, 1, 0), QStringLiteral("2"));
 
-        while (!window->devices().empty()) {
+        while (!window->session().devices().empty()) {
             selectRow(*window, 0);
             QTest::mouseClick(button(*window, 1003), Qt::LeftButton);
         }
@@ -395,7 +397,7 @@ private slots:
         auto window = openWindow();
         QCOMPARE(cell(*window, 0, 1), QStringLiteral("not a mac"));
         QCOMPARE(cell(*window, 1, 1), QString(64, QLatin1Char('M')) + QChar(0x2026));
-        QCOMPARE(window->devices()[1].macAddress, huge);  // kept whole, saved whole
+        QCOMPARE(window->session().devices()[1].macAddress, huge);  // kept whole, saved whole
     }
 
     void enterAndEscapeNeverCloseTheWindow() {

@@ -166,7 +166,7 @@ private slots:
                  qPrintable(table()->topLevelItem(1)->toolTip(0)));
 
         // Module 3 leaves between two sweeps; the others are back before the next one.
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->watch().sweeping(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->session().sweeping(), 5000);
         m_rack.stop();
         startRack(false);
         QTRY_COMPARE_WITH_TIMEOUT(icon(2), static_cast<int>(StateIcon::silent),
@@ -185,13 +185,14 @@ private slots:
     // A command started while a sweep waits for the silent module runs once it ends.
     void commandDuringASweepWaitsForItAndRuns() {
         QVERIFY(m_window != nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->watch().sweeping(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->session().sweeping(), 5000);
         const std::size_t before = statusRequests(m_rack, 1).size();
         table()->setCurrentItem(table()->topLevelItem(0));
         QTest::mouseClick(static_cast<QAbstractButton*>(m_window->control(1007)), Qt::LeftButton);
-        QVERIFY(m_window->hasDeferredCommand());
+        QVERIFY(m_window->session().hasDeferredCommand());
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->hasDeferredCommand() && !m_window->isBusy(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_window->session().hasDeferredCommand() && !m_window->session().isBusy(), 5000);
         QVERIFY(QApplication::overrideCursor() == nullptr);
         // The sweep's pair for module 1, then Check's own pair after the sweep ended.
         const auto requests = statusRequests(m_rack, 1);

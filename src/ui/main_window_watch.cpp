@@ -1,6 +1,7 @@
 #include "ui/main_window_watch.h"
 
 #include <QGuiApplication>
+#include <QTimer>
 #include <QWindow>
 
 #include "app/settings_file.h"
@@ -30,9 +31,37 @@ int watchPeriodSeconds(const SettingsFile& settings) {
                                                                       : kWatchDefaultSeconds;
 }
 
-MainWindowWatch::MainWindowWatch(SiteSession& session, QWidget& view)
-    : QObject(&view), m_session(session), m_view(view) {
-    connect(&m_timer, &QTimer::timeout, this, &MainWindowWatch::startSweep);
+namespace {
+
+class TimerTicker : public WatchTicker {
+public:
+    TimerTicker() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_tick(); });
+    }
+    void start(int periodMs, std::function<void()> tick) override {
+        m_tick = std::move(tick);
+        m_timer.start(periodMs);
+    }
+    void stop() override { m_timer.stop(); }
+
+private:
+    QTimer m_timer;
+    std::function<void()> m_tick;
+};
+
+}  // namespace
+
+std::unique_ptr<WatchTicker> timerTicker() {
+    return std::make_unique<TimerTicker>();
+}
+
+MainWindowWatch::MainWindowWatch(SiteSession& session, QWidget& view,
+                                 std::unique_ptr<WatchTicker> ticker, WatchNotifier notify)
+    : QObject(&view),
+      m_session(session),
+      m_view(view),
+      m_ticker(std::move(ticker)),
+      m_notify(std::move(notify)) {
     connect(&m_session, &SiteSession::rowRead, this, [this](int row, bool answered) {
         noteRead(m_session.devices()[static_cast<std::size_t>(row)].ipAddress, answered);
     });
@@ -47,13 +76,13 @@ MainWindowWatch::~MainWindowWatch() {
 void MainWindowWatch::setActive(bool active) {
     m_active = active;
     if (!active) {
-        m_timer.stop();
+        m_ticker->stop();
         if (m_abandon) {
             *m_abandon = true;
         }
         return;
     }
-    m_timer.start(watchPeriodSeconds(m_session.settings()) * 1000);
+    m_ticker->start(watchPeriodSeconds(m_session.settings()) * 1000, [this] { startSweep(); });
     startSweep();
 }
 
@@ -101,7 +130,7 @@ void MainWindowWatch::tell(ModuleChange change, int row) {
     }
     const QString mac =
         record.macAddress.empty() ? QStringLiteral("-") : QString::fromStdString(record.macAddress);
-    sendDesktopNotification(
+    m_notify(
         QString::fromLatin1(kNotificationSummary),
         fillTextArguments(text(body), {QString::number(row + 1), mac,
                                        QString::fromStdString(formatIpAddress(record.ipAddress))}));

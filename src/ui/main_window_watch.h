@@ -7,15 +7,16 @@
 
 #include <QDateTime>
 #include <QObject>
-#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 
 #include "devices/watch_changes.h"
 #include "net/wire_types.h"
+#include "ui/desktop_notification.h"
 
 namespace corvane {
 
@@ -29,13 +30,30 @@ inline constexpr int kWatchMaxSeconds = 3600;
 // "Config"/"WatchSeconds" as the window uses it.
 int watchPeriodSeconds(const SettingsFile& settings);
 
+// What starts Watch's sweeps: a timer in the program, a scripted clock in tests.
+class WatchTicker {
+public:
+    virtual ~WatchTicker() = default;
+    // Calls `tick` every `periodMs` from the event loop until stopped or started again.
+    virtual void start(int periodMs, std::function<void()> tick) = 0;
+    virtual void stop() = 0;
+};
+
+// The program's ticker: a QTimer.
+std::unique_ptr<WatchTicker> timerTicker();
+
+// How a change is told to the operator: a desktop notification in the program.
+using WatchNotifier = std::function<void(const QString& summary, const QString& body)>;
+
 class MainWindowWatch : public QObject {
     Q_OBJECT
 
 public:
     // Sweeps `session`'s list through its sweep routine; `view` is the window whose own
     // modality does not hold a sweep back.
-    MainWindowWatch(SiteSession& session, QWidget& view);
+    MainWindowWatch(SiteSession& session, QWidget& view,
+                    std::unique_ptr<WatchTicker> ticker = timerTicker(),
+                    WatchNotifier notify = sendDesktopNotification);
     // Drops a sweep in flight at once (its results are not wanted any more).
     ~MainWindowWatch() override;
 
@@ -60,7 +78,8 @@ private:
 
     SiteSession& m_session;
     QWidget& m_view;
-    QTimer m_timer;
+    std::unique_ptr<WatchTicker> m_ticker;
+    WatchNotifier m_notify;
     bool m_active = false;
     std::shared_ptr<std::atomic<bool>> m_abandon;      // of the sweep this watch started
     std::map<std::uint32_t, WatchedModule> m_modules;  // by address

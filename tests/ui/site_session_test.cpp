@@ -4,61 +4,23 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
 #include <future>
-#include <map>
 #include <memory>
 
 #include "app/settings_file.h"
 #include "devices/device_list_storage.h"
 #include "reports/address_formats.h"
+#include "scripted_sweep.h"
 #include "ui/site_session.h"
 
 using namespace corvane;
+using corvane::testing::ScriptedSweep;
 
 namespace {
 
 std::uint32_t ip(int last) {
     return ipFromOctets(10, 77, 1, static_cast<std::uint8_t>(last));
 }
-
-// A sweep whose modules answer from `answering` (running their output to `port`) and
-// which, when `gate` is set, holds its last report back until the gate opens.
-struct ScriptedSweep {
-    std::map<std::uint32_t, std::uint16_t> answering;
-    std::shared_ptr<std::promise<void>> gate;
-    // Written by the worker, read after it ended.
-    std::vector<std::uint32_t> asked;
-    bool allAtOnce = false;
-
-    SweepOperation operation() {
-        return [this](const LocalAddress&, const std::vector<std::uint32_t>& targets,
-                      const SweepOptions& options,
-                      const std::function<void(std::size_t, const StatusReading&)>& onResult,
-                      const std::atomic<bool>*) {
-            // The whole list at once: one time-out for every silent module.
-            allAtOnce = options.maxInFlight >= targets.size();
-            asked = targets;
-            for (std::size_t i = 0; i < targets.size(); ++i) {
-                if (gate && i + 1 == targets.size()) {
-                    gate->get_future().wait();
-                }
-                StatusReading reading;
-                reading.deviceIp = targets[i];
-                const auto found = answering.find(targets[i]);
-                reading.outcome =
-                    found == answering.end() ? StatusOutcome::timeout : StatusOutcome::answered;
-                if (found != answering.end()) {
-                    reading.settings.mode = 3;
-                    reading.settings.destinationIp = ipFromOctets(239, 1, 1, 1);
-                    reading.settings.destinationPort = found->second;
-                }
-                onResult(i, reading);
-            }
-            return targets.size();
-        };
-    }
-};
 
 }  // namespace
 
@@ -151,7 +113,8 @@ private slots:
     // A reading for a row that no longer holds the address read is about nothing shown.
     void readingForAChangedRowIsDropped() {
         m_sweep.answering = {{ip(11), 1235}};  // 10.77.1.12 is silent
-        m_sweep.gate = std::make_shared<std::promise<void>>();
+        const auto gate = std::make_shared<std::promise<void>>();
+        m_sweep.gate = gate;
         auto session = openSession(3);
         bool ended = false;
         SiteSession::SweepCall call;
@@ -161,7 +124,7 @@ private slots:
         session->sweep(std::move(call));
         QTRY_VERIFY(session->devices()[2].queried);
         session->removeDevice(0);  // row 1 now holds 10.77.1.12
-        m_sweep.gate->set_value();
+        gate->set_value();
         QTRY_VERIFY(ended);
         QCOMPARE(session->devices()[1].ipAddress, ip(12));
         QVERIFY(session->devices()[1].queried && !session->devices()[1].responded);
@@ -172,7 +135,8 @@ private slots:
     // the sweep and then runs.
     void abandonedSweepStoresNothingAndTheDeferredCommandRuns() {
         m_sweep.answering = {{ip(10), 1234}};
-        m_sweep.gate = std::make_shared<std::promise<void>>();
+        const auto gate = std::make_shared<std::promise<void>>();
+        m_sweep.gate = gate;
         auto session = openSession(1);
         SiteSession::SweepCall call;
         call.rows = {0};
@@ -184,7 +148,7 @@ private slots:
         QVERIFY(session->deferWhileSweeping([&] { commands += 10; }));  // replaces the first
         QVERIFY(session->hasDeferredCommand());
         *stop = true;
-        m_sweep.gate->set_value();
+        gate->set_value();
         QTRY_COMPARE(commands, 10);
         QVERIFY(!session->sweeping() && !session->hasDeferredCommand());
         QVERIFY(!session->devices()[0].queried);

@@ -10,7 +10,25 @@ namespace corvane {
 
 inline constexpr int kRussianIdOffset = 1000;
 
-// Texts we show beyond the original tables, with ids outside its ranges.
+// The tables' texts that the code names, by English id.
+enum class TextId : int {
+    yes = 10007,
+    no = 10008,
+    firstColumn = 10020,  // the device table's first column title; the others follow
+    removeQuestion = 10101,
+    notResponding = 10102,
+    passportFileFilter = 10103,
+    fileSaveFailed = 10104,
+    searchFailed = 10105,
+    addressInList = 10106,
+    invalidAddress = 10107,
+    addWizardTitle = 10112,
+    ipOutputTitle = 10113,
+    noAdapter = 10115,
+    sendFailed = 10201,
+};
+
+// Texts this program shows beyond those tables, with ids outside their ranges.
 enum class ExtraText : int {
     checkAllProgress = 10401,  // "Checking device %d of %d..."
     cancel = 10402,
@@ -41,6 +59,12 @@ void setUseRussian(bool russian);
 
 // The text of an English id in the current language.
 std::string loadText(int id);
+inline std::string loadText(TextId id) {
+    return loadText(static_cast<int>(id));
+}
+inline std::string loadText(ExtraText id) {
+    return loadText(static_cast<int>(id));
+}
 
 // The raw table entry of an id (English ids below 2000 or 11000, Russian ones above).
 std::string_view tableText(int id);

@@ -15,11 +15,8 @@
 namespace corvane::cli {
 namespace {
 
-// The class the add-device wizard searches for.
-constexpr std::uint16_t kDefaultSearchClass = 3;
-
 struct SearchOptions {
-    std::uint16_t searchClass = kDefaultSearchClass;
+    std::uint16_t searchClass = kSearchClass;
     OutputForm form = OutputForm::table;
 };
 

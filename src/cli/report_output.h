@@ -15,7 +15,8 @@ class App;
 
 namespace corvane::cli {
 
-// Keys keep the order in which a command sets them, so the documents read as documented.
+// Keys keep the order in which a command sets them: the same fields in the same order on
+// every run, which people reading the output and scripts diffing it both rely on.
 using Json = nlohmann::ordered_json;
 
 enum class OutputForm { table, csv, json };

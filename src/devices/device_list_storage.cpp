@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <string>
 
+#include "app/settings_keys.h"
+
 namespace corvane {
 namespace {
 
-constexpr char kSection[] = "List";
+using namespace settings_keys;
 
 std::string indexedKey(const char* name, std::size_t index) {
     return name + std::to_string(index);
@@ -15,16 +17,15 @@ std::string indexedKey(const char* name, std::size_t index) {
 DeviceRecord loadRecord(const SettingsFile& settings, std::size_t n) {
     DeviceRecord record;
     StreamSettings& saved = record.savedSettings;
-    record.ipAddress =
-        static_cast<std::uint32_t>(settings.readInt(kSection, indexedKey("IP", n), 0));
-    record.macAddress = settings.readString(kSection, indexedKey("MAC", n), "");
+    record.ipAddress = static_cast<std::uint32_t>(settings.readInt(kList, indexedKey(kIp, n), 0));
+    record.macAddress = settings.readString(kList, indexedKey(kMac, n), "");
     saved.destinationIp =
-        static_cast<std::uint32_t>(settings.readInt(kSection, indexedKey("DestIP", n), 0));
+        static_cast<std::uint32_t>(settings.readInt(kList, indexedKey(kDestIp, n), 0));
     saved.destinationPort =
-        static_cast<std::uint16_t>(settings.readInt(kSection, indexedKey("Port", n), 0));
+        static_cast<std::uint16_t>(settings.readInt(kList, indexedKey(kPort, n), 0));
     saved.protocol =
-        static_cast<std::uint8_t>(settings.readInt(kSection, indexedKey("Protocol", n), 0));
-    saved.flags = static_cast<std::uint8_t>(settings.readInt(kSection, indexedKey("Flags", n), 0));
+        static_cast<std::uint8_t>(settings.readInt(kList, indexedKey(kProtocol, n), 0));
+    saved.flags = static_cast<std::uint8_t>(settings.readInt(kList, indexedKey(kFlags, n), 0));
     return record;
 }
 
@@ -32,7 +33,7 @@ DeviceRecord loadRecord(const SettingsFile& settings, std::size_t n) {
 
 void loadDeviceList(const SettingsFile& settings, DeviceList& list) {
     list.clear();
-    auto total = static_cast<std::uint32_t>(settings.readInt(kSection, "Total", 0));
+    auto total = static_cast<std::uint32_t>(settings.readInt(kList, kTotal, 0));
     if (total == 0) {
         return;
     }
@@ -40,7 +41,7 @@ void loadDeviceList(const SettingsFile& settings, DeviceList& list) {
     // at the cap whatever the file claims.
     for (std::size_t n = 0; n < kMaxLoadedDevices; ++n) {
         list.push_back(loadRecord(settings, n));
-        total = static_cast<std::uint32_t>(settings.readInt(kSection, "Total", 0));
+        total = static_cast<std::uint32_t>(settings.readInt(kList, kTotal, 0));
         if (n + 1 >= total) {
             break;
         }
@@ -49,17 +50,17 @@ void loadDeviceList(const SettingsFile& settings, DeviceList& list) {
 
 bool saveDeviceList(SettingsFile& settings, const DeviceList& list) {
     SettingsBatch batch;
-    batch.writeInt(kSection, "Total", static_cast<std::int32_t>(list.size()));
+    batch.writeInt(kList, kTotal, static_cast<std::int32_t>(list.size()));
     for (std::size_t n = 0; n < list.size(); ++n) {
         const DeviceRecord& record = list[n];
         const StreamSettings& saved = record.savedSettings;
-        batch.writeInt(kSection, indexedKey("IP", n), static_cast<std::int32_t>(record.ipAddress));
-        batch.writeString(kSection, indexedKey("MAC", n), record.macAddress);
-        batch.writeInt(kSection, indexedKey("DestIP", n),
+        batch.writeInt(kList, indexedKey(kIp, n), static_cast<std::int32_t>(record.ipAddress));
+        batch.writeString(kList, indexedKey(kMac, n), record.macAddress);
+        batch.writeInt(kList, indexedKey(kDestIp, n),
                        static_cast<std::int32_t>(saved.destinationIp));
-        batch.writeInt(kSection, indexedKey("Port", n), saved.destinationPort);
-        batch.writeInt(kSection, indexedKey("Protocol", n), saved.protocol);
-        batch.writeInt(kSection, indexedKey("Flags", n), saved.flags);
+        batch.writeInt(kList, indexedKey(kPort, n), saved.destinationPort);
+        batch.writeInt(kList, indexedKey(kProtocol, n), saved.protocol);
+        batch.writeInt(kList, indexedKey(kFlags, n), saved.flags);
     }
     return settings.write(batch);
 }

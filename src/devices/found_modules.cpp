@@ -2,16 +2,15 @@
 
 #include <algorithm>
 
+#include "devices/shared_address.h"
+
 namespace corvane {
 
 std::vector<FoundModule> sortFoundModules(const std::vector<DeviceHello>& found) {
     std::vector<FoundModule> modules;
     modules.reserve(found.size());
-    for (const DeviceHello& hello : found) {
-        const auto sameIp = std::count_if(
-            found.begin(), found.end(),
-            [&](const DeviceHello& other) { return other.ipAddress == hello.ipAddress; });
-        modules.push_back(FoundModule{hello, sameIp > 1});
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        modules.push_back(FoundModule{found[i], !othersSharingAddress(found, i).empty()});
     }
     // Byte order of the MAC is the order of its text.
     std::sort(modules.begin(), modules.end(),

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/settings_keys.h"
 #include "net/local_addresses.h"
 #include "reports/address_formats.h"
 
@@ -75,11 +76,13 @@ SettingsAccess checkSettingsAccess(const SettingsLocation& location) {
 }
 
 std::uint32_t storedLocalAddress(const SettingsFile& settings) {
-    return static_cast<std::uint32_t>(settings.readInt("Config", "LocalIP", 0));
+    return static_cast<std::uint32_t>(
+        settings.readInt(settings_keys::kConfig, settings_keys::kLocalIp, 0));
 }
 
 SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
-                                 std::optional<std::uint32_t> requested, std::uint32_t stored) {
+                                 std::optional<std::uint32_t> requested, std::uint32_t stored,
+                                 UnchosenSource unchosen) {
     SourceChoice choice;
     choice.candidates = usable;
     choice.requested = requested.value_or(0);
@@ -111,6 +114,9 @@ SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
     }
     if (usable.size() == 1) {
         return pick(usable.front(), SourceChoiceReason::onlyUsable);
+    }
+    if (!usable.empty() && unchosen == UnchosenSource::takeFirst) {
+        return pick(usable.front(), SourceChoiceReason::firstUsable);
     }
     choice.status =
         usable.empty() ? SourceChoiceStatus::noneUsable : SourceChoiceStatus::severalUnchosen;

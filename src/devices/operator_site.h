@@ -48,7 +48,12 @@ enum class SourceChoiceStatus {
     noneUsable,         // this computer has no usable IPv4 address
 };
 
-enum class SourceChoiceReason { requested, stored, onlyUsable };
+enum class SourceChoiceReason { requested, stored, onlyUsable, firstUsable };
+
+// Several usable addresses and none requested or stored: the command line and the
+// exporter refuse to guess; the window takes the first, as it always has (and stores
+// it, so that the other front ends then follow the window's choice).
+enum class UnchosenSource { refuse, takeFirst };
 
 struct SourceChoice {
     SourceChoiceStatus status = SourceChoiceStatus::noneUsable;
@@ -64,9 +69,11 @@ struct SourceChoice {
 };
 
 // The address to send from: `requested` when given (it must be one of `usable`), else
-// `stored` when it is one of them, else the only usable address.
+// `stored` when it is one of them, else the only usable address (or, with
+// `takeFirst`, the first of several).
 SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
-                                 std::optional<std::uint32_t> requested, std::uint32_t stored);
+                                 std::optional<std::uint32_t> requested, std::uint32_t stored,
+                                 UnchosenSource unchosen = UnchosenSource::refuse);
 
 // The same over this computer's addresses (listLocalAddresses).
 SourceChoice chooseSourceAddress(std::optional<std::uint32_t> requested, std::uint32_t stored);

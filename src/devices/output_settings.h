@@ -17,7 +17,6 @@ inline constexpr const char* kProtocolNames[kProtocolCount] = {"RTP+", "RTP", "U
 StreamSettings outputStartSettings(int protocol, std::uint32_t destinationIp, std::uint16_t port,
                                    bool noStuffing);
 
-// Stop: all zero.
 inline StreamSettings outputStopSettings() {
     return StreamSettings{};
 }

@@ -9,7 +9,7 @@
 namespace corvane::exporter {
 
 // The port of this exporter's own: in the range Prometheus exporters use, away from the
-// modules' 9100 and 9101 (see docs/MONITORING.md).
+// modules' 9100 and 9101 so that a lab or a head-end host can run both.
 inline constexpr int kDefaultPort = 9730;
 inline constexpr char kDefaultListenAddress[] = "127.0.0.1:9730";
 

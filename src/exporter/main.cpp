@@ -183,6 +183,8 @@ std::string reasonText(SourceChoiceReason reason) {
             return "chosen in the program";
         case SourceChoiceReason::onlyUsable:
             return "the only usable address";
+        case SourceChoiceReason::firstUsable:  // the window's rule, never asked for here
+            return "the first usable address";
     }
     return {};
 }

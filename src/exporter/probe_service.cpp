@@ -14,8 +14,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The class the add-device wizard searches for.
-constexpr std::uint16_t kDiscoverClass = 3;
 // How long an idle pass waits; new work wakes it at once through the eventfd.
 constexpr milliseconds kIdlePass{1000};
 
@@ -190,7 +188,7 @@ void ProbeService::startHeld(std::deque<Pending>& held, StatusSweep& sweep) {
 
 void ProbeService::runSearch() {
     std::vector<DeviceHello> found;
-    const bool sent = m_searchDevices(m_local, kDiscoverClass, found, m_discovery.mostReplies);
+    const bool sent = m_searchDevices(m_local, kSearchClass, found, m_discovery.mostReplies);
     std::shared_ptr<std::promise<SearchResult>> asked;
     {
         const std::lock_guard lock(m_mutex);

@@ -10,8 +10,7 @@ namespace corvane {
 bool exchangeDatagram(const LocalAddress& localAddress, std::uint32_t deviceIp,
                       const std::uint8_t* request, std::size_t requestLength, std::uint8_t* reply,
                       std::size_t capacity, std::size_t minimumLength, std::size_t* receivedLength,
-                      std::chrono::milliseconds wait) {
-    ExchangeSystem& system = kernelExchangeSystem();
+                      std::chrono::milliseconds wait, ExchangeSystem& system) {
     UnicastExchange exchange(system);
     // Alone, the exchange has no one to wait for when descriptors run short: it goes
     // on with the socket it could make, as it always has.

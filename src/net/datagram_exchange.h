@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/exchange_system.h"
 #include "net/wire_types.h"
 
 namespace corvane {
@@ -20,10 +21,11 @@ inline constexpr std::chrono::milliseconds kExchangeWait{kExchangeWaitMs};
 // (its tag is not examined): its first min(length, capacity) bytes go to `reply`, that
 // count to `*receivedLength` when given, and the result is true. False when no such
 // datagram arrives in time, or at once when no socket is usable. The steps are those
-// of unicast_exchange.h.
+// of unicast_exchange.h, over `system`'s clock and sockets (the kernel's in the program).
 bool exchangeDatagram(const LocalAddress& localAddress, std::uint32_t deviceIp,
                       const std::uint8_t* request, std::size_t requestLength, std::uint8_t* reply,
                       std::size_t capacity, std::size_t minimumLength, std::size_t* receivedLength,
-                      std::chrono::milliseconds wait = kExchangeWait);
+                      std::chrono::milliseconds wait = kExchangeWait,
+                      ExchangeSystem& system = kernelExchangeSystem());
 
 }  // namespace corvane

@@ -11,6 +11,8 @@
 
 namespace corvane {
 
+// The device class every front end's search asks for: the modules this program manages.
+inline constexpr std::uint16_t kSearchClass = 3;
 inline constexpr int kSearchCollectMs = 2000;
 inline constexpr int kNetworkSettingsPauseMs = 200;
 // Modules a search keeps at most: anyone on the segment can answer, as often as it likes.

@@ -19,6 +19,7 @@ using SweepOperation = std::function<std::size_t(
     const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>;
 
 struct DeviceOperations {
+    // The window's search keeps the core's bound on the replies it collects.
     std::function<bool(const LocalAddress&, std::uint16_t, std::vector<DeviceHello>&)>
         searchDevices = [](const LocalAddress& local, std::uint16_t searchClass,
                            std::vector<DeviceHello>& found) {

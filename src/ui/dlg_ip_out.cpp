@@ -23,7 +23,6 @@ namespace corvane {
 namespace {
 
 // Text ids; each control's caption has the control's own id.
-constexpr int kTitleText = 10113;
 constexpr int kProtocolCaption = 1204;
 constexpr int kAddressCaption = 1205;
 constexpr int kPortCaption = 1206;
@@ -31,7 +30,6 @@ constexpr int kNoStuffingCaption = 1207;
 constexpr int kStartCaption = 1208;
 constexpr int kStopCaption = 1209;
 constexpr int kTosCaption = 1210;
-constexpr int kSendFailedText = 10201;
 
 constexpr auto kPortDigits = "0123456789";
 
@@ -211,7 +209,7 @@ void CDlgIpOut::loadControlsFromState() {
 }
 
 void CDlgIpOut::applyTexts() {
-    setWindowTitle(text(kTitleText));
+    setWindowTitle(QString::fromStdString(loadText(TextId::ipOutputTitle)));
     m_protocolLabel->setText(text(kProtocolCaption));
     m_addressLabel->setText(text(kAddressCaption));
     m_portLabel->setText(text(kPortCaption));
@@ -294,7 +292,7 @@ bool CDlgIpOut::sendSettings(const StreamSettings& settings) {
     }
     // Not one datagram left this computer (the adapter went down, the address is gone):
     // the dialog and the device keep what they had.
-    showMessage(this, kSendFailedText, MessageStyle::error);
+    showMessage(this, TextId::sendFailed, MessageStyle::error);
     return false;
 }
 

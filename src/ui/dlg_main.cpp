@@ -17,14 +17,15 @@
 #include <utility>
 
 #include "app/string_tables.h"
-#include "devices/device_list_storage.h"
+#include "devices/shared_address.h"
 #include "reports/address_formats.h"
-#include "ui/busy_wait.h"
 #include "ui/check_all_progress.h"
 #include "ui/dialog_units.h"
 #include "ui/language.h"
+#include "ui/main_window_watch.h"
 #include "ui/message_box.h"
 #include "ui/resize_rules.h"
+#include "ui/row_check.h"
 #include "ui/state_icons.h"
 
 namespace corvane {
@@ -40,19 +41,10 @@ enum ControlId : int {
     kIpOutputButton = 1006,
     kCheckButton = 1007,
     kCheckAllButton = 1008,
-    kWatchBox = 1011,  // beyond the original window: Watch
+    kWatchBox = 1011,  // Watch, the one control added after the others were numbered
     kSetupButton = 1009,
     kRemoteButton = 1010,
     kLocalAddressList = 1046,
-};
-
-enum TextId : int {
-    kTextYes = 10007,
-    kTextNo = 10008,
-    kTextFirstColumn = 10020,
-    kTextRemoveQuestion = 10101,
-    kTextNotResponding = 10102,
-    kTextNoAdapter = 10115,
 };
 
 constexpr char kMainTitle[] = "Corvane Control";
@@ -106,8 +98,7 @@ CDlgMain::CDlgMain(SettingsFile& settings, DeviceOperations operations, AddressL
                    QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_settings(settings),
-      m_operations(std::move(operations)) {
+      m_session(new SiteSession(settings, std::move(operations), this)) {
     setObjectName(QStringLiteral("mainWindow"));
     for (StateIcon state :
          {StateIcon::running, StateIcon::notQueried, StateIcon::silent, StateIcon::stopped}) {
@@ -119,13 +110,12 @@ CDlgMain::CDlgMain(SettingsFile& settings, DeviceOperations operations, AddressL
     setWindowTitle(QString::fromLatin1(kMainTitle));
     setWindowIcon(applicationIcon());
     restorePlacement();
-    loadDeviceList(m_settings, m_devices);
     refreshView(-1);
     openLocalAddresses(listAddresses);
-    m_watch = new MainWindowWatch(*this);
-    connect(m_watch, &MainWindowWatch::sweepEnded, this, &CDlgMain::onWatchSweepEnded);
+    m_watch = new MainWindowWatch(*m_session, *this);
+    connectControls();
     updateCommands();
-    if (m_settings.readInt("Config", "Watch", 0) != 0) {
+    if (m_session->storedWatch()) {
         // Restored, not chosen: nothing to write back.
         const QSignalBlocker quiet(m_watchBox);
         m_watchBox->setChecked(true);
@@ -139,16 +129,14 @@ CDlgMain::~CDlgMain() {
 }
 
 void CDlgMain::chooseLanguage() {
-    const int fallback = systemPrefersRussian() ? 1 : 0;
-    const bool russian = m_settings.readInt("Layout", "Language", fallback) != 0;
+    const bool russian = m_session->storedLanguageRussian(systemPrefersRussian());
     applyLanguage(russian);
     m_languageList = new QComboBox(this);
     m_languageList->addItems({QStringLiteral("English"), QStringLiteral("Russian")});
     m_languageList->setCurrentIndex(russian ? 1 : 0);
 }
 
-void CDlgMain::createControls() {
-    const DialogUnits units(font());
+void CDlgMain::createTable() {
     m_table = new QTreeWidget(this);
     m_table->setRootIsDecorated(false);
     m_table->setItemsExpandable(false);
@@ -158,13 +146,15 @@ void CDlgMain::createControls() {
     m_table->setSortingEnabled(false);
     m_table->header()->setSectionsClickable(false);
     m_table->header()->setStretchLastSection(false);
-    m_table->setColumnCount(5);
+    m_table->setColumnCount(kColumnCount);
     m_table->setIconSize(QSize(16, 16));
-    for (int column = 0; column < 5; ++column) {
+    for (int column = 0; column < kColumnCount; ++column) {
         m_table->setColumnWidth(column, kColumnWidths[column]);
     }
-    connect(m_table, &QTreeWidget::itemSelectionChanged, this, &CDlgMain::updateCommands);
+}
 
+void CDlgMain::createControls() {
+    createTable();
     m_localAddressList = new QComboBox(this);
     m_watchBox = new QCheckBox(this);
     m_controls = {{kDeviceTable, m_table},
@@ -182,7 +172,11 @@ void CDlgMain::createControls() {
     m_controls[kRemoteButton]->hide();
     static_cast<QPushButton*>(m_controls[kSetupButton])->setText(text(kSetupButton));
     static_cast<QPushButton*>(m_controls[kRemoteButton])->setText(text(kRemoteButton));
+    placeControls();
+}
 
+void CDlgMain::placeControls() {
+    const DialogUnits units(font());
     QWidget* previous = nullptr;
     for (const ControlPlacement& placement : kPlacements) {
         QWidget* widget = m_controls.at(placement.id);
@@ -202,8 +196,11 @@ void CDlgMain::createControls() {
     // The smallest outer size is 440 x 230 units; the frame is not known yet, so the
     // client minimum leaves room for a usual caption and border.
     setMinimumSize(units.size(440, 230) - units.size(6, 21));
+}
 
+void CDlgMain::connectControls() {
     auto button = [this](int id) { return static_cast<QPushButton*>(m_controls[id]); };
+    connect(m_table, &QTreeWidget::itemSelectionChanged, this, &CDlgMain::updateCommands);
     connect(button(kCheckButton), &QPushButton::clicked, this, &CDlgMain::checkSelected);
     connect(button(kCheckAllButton), &QPushButton::clicked, this, &CDlgMain::checkAll);
     connect(button(kIpOutputButton), &QPushButton::clicked, this, &CDlgMain::ipOutput);
@@ -213,7 +210,12 @@ void CDlgMain::createControls() {
     connect(button(kCloseButton), &QPushButton::clicked, this, &QWidget::close);
     connect(m_languageList, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CDlgMain::onLanguageChanged);
+    connect(m_localAddressList, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &CDlgMain::onLocalAddressChanged);
     connect(m_watchBox, &QCheckBox::toggled, this, &CDlgMain::onWatchToggled);
+    connect(m_watch, &MainWindowWatch::sweepEnded, this, &CDlgMain::onWatchSweepEnded);
+    connect(m_session, &SiteSession::rowRead, this, [this](int row) { refreshRow(row); });
+    connect(m_session, &SiteSession::listChanged, this, &CDlgMain::refreshView);
 }
 
 void CDlgMain::applyCaptions() {
@@ -221,61 +223,42 @@ void CDlgMain::applyCaptions() {
         static_cast<QPushButton*>(m_controls.at(id))->setText(text(id));
     }
     QStringList titles;
-    for (int column = 0; column < 5; ++column) {
-        titles << text(kTextFirstColumn + column);
+    for (int column = 0; column < kColumnCount; ++column) {
+        titles << text(static_cast<int>(TextId::firstColumn) + column);
     }
     m_table->setHeaderLabels(titles);
-    m_yesText = text(kTextYes);
-    m_noText = text(kTextNo);
-    m_watchBox->setText(QString::fromStdString(loadText(static_cast<int>(ExtraText::watch))));
+    m_yesText = QString::fromStdString(loadText(TextId::yes));
+    m_noText = QString::fromStdString(loadText(TextId::no));
+    m_watchBox->setText(QString::fromStdString(loadText(ExtraText::watch)));
 }
 
 void CDlgMain::restorePlacement() {
-    const int left = m_settings.readInt("Layout", "Left", -1);
-    const int top = m_settings.readInt("Layout", "Top", -1);
-    const int width = m_settings.readInt("Layout", "Width", -1);
-    const int height = m_settings.readInt("Layout", "Height", -1);
-    if (left == -1 || top == -1 || width == -1 || height == -1) {
-        return;
+    if (const std::optional<QRect> placement = m_session->storedPlacement()) {
+        setGeometry(*placement);
     }
-    setGeometry(left, top, width, height);
 }
 
 void CDlgMain::openLocalAddresses(const AddressLister& listAddresses) {
-    listAddresses(m_localAddresses);
-    m_localIp = static_cast<std::uint32_t>(m_settings.readInt("Config", "LocalIP", 0));
+    const bool any = m_session->openLocalAddresses(listAddresses);
     const QSignalBlocker blocker(m_localAddressList);
     m_localAddressList->clear();
-    if (m_localAddresses.empty()) {
-        showMessage(this, kTextNoAdapter, MessageStyle::error);
-        m_selectedLocalIndex = -1;
-    } else {
-        for (const LocalAddress& local : m_localAddresses) {
-            m_localAddressList->addItem(QString::fromStdString(formatIpAddress(local.address)));
-        }
-        m_selectedLocalIndex = -1;
-        for (std::size_t i = 0; i < m_localAddresses.size(); ++i) {
-            if (m_localAddresses[i].address == m_localIp) {
-                m_selectedLocalIndex = static_cast<int>(i);
-            }
-        }
-        if (m_selectedLocalIndex == -1) {
-            m_selectedLocalIndex = 0;
-            m_localIp = m_localAddresses[0].address;
-            m_settings.writeInt("Config", "LocalIP", static_cast<std::int32_t>(m_localIp));
-        }
-        m_localAddressList->setCurrentIndex(m_selectedLocalIndex);
+    if (!any) {
+        showMessage(this, TextId::noAdapter, MessageStyle::error);
+        return;
     }
-    connect(m_localAddressList, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &CDlgMain::onLocalAddressChanged, Qt::UniqueConnection);
+    for (const LocalAddress& local : m_session->localAddresses()) {
+        m_localAddressList->addItem(QString::fromStdString(formatIpAddress(local.address)));
+    }
+    m_localAddressList->setCurrentIndex(m_session->selectedLocalIndex());
 }
 
 void CDlgMain::refreshView(int row) {
     m_table->setUpdatesEnabled(false);
     m_table->clear();
+    const DeviceList& devices = m_session->devices();
     QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(m_devices.size()));
-    for (int i = 0; i < static_cast<int>(m_devices.size()); ++i) {
+    items.reserve(static_cast<qsizetype>(devices.size()));
+    for (int i = 0; i < static_cast<int>(devices.size()); ++i) {
         auto* item = new QTreeWidgetItem;
         fillRow(*item, i);
         items.append(item);
@@ -292,7 +275,7 @@ void CDlgMain::refreshView(int row) {
 }
 
 void CDlgMain::fillRow(QTreeWidgetItem& item, int row) const {
-    const DeviceRecord& record = m_devices[static_cast<std::size_t>(row)];
+    const DeviceRecord& record = m_session->devices()[static_cast<std::size_t>(row)];
     const bool active = isOutputActive(record);
     StateIcon state = StateIcon::notQueried;
     if (record.responded) {
@@ -321,26 +304,29 @@ void CDlgMain::fillRow(QTreeWidgetItem& item, int row) const {
 
 QString CDlgMain::rowToolTip(int row) const {
     QStringList lines;
-    const DeviceRecord& record = m_devices[static_cast<std::size_t>(row)];
+    const DeviceList& devices = m_session->devices();
+    const DeviceRecord& record = devices[static_cast<std::size_t>(row)];
     if (m_showDuplicates) {
         QStringList others;
-        for (std::size_t other = 0; other < m_devices.size(); ++other) {
-            if (static_cast<int>(other) != row && m_devices[other].ipAddress == record.ipAddress) {
-                others << (m_devices[other].macAddress.empty()
-                               ? QStringLiteral("#%1").arg(other + 1)
-                               : shownMacText(m_devices[other].macAddress));
-            }
+        for (std::size_t other : othersSharingAddress(devices, static_cast<std::size_t>(row))) {
+            others << (devices[other].macAddress.empty() ? QStringLiteral("#%1").arg(other + 1)
+                                                         : shownMacText(devices[other].macAddress));
         }
         if (!others.isEmpty()) {
-            lines << fillTextArguments(
-                QString::fromStdString(loadText(static_cast<int>(ExtraText::addressAlsoUsed))),
-                {others.join(QStringLiteral(", "))});
+            lines << fillTextArguments(QString::fromStdString(loadText(ExtraText::addressAlsoUsed)),
+                                       {others.join(QStringLiteral(", "))});
         }
     }
     if (m_watch != nullptr && m_watch->active()) {
         lines << m_watch->lastAnswerText(record.ipAddress);
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+void CDlgMain::refreshRow(int row) {
+    if (QTreeWidgetItem* item = m_table->topLevelItem(row)) {
+        fillRow(*item, row);
+    }
 }
 
 void CDlgMain::refreshRows() {
@@ -350,14 +336,15 @@ void CDlgMain::refreshRows() {
 }
 
 void CDlgMain::updateCommands() {
-    const bool local = m_selectedLocalIndex != -1;
+    const bool local = m_session->hasLocalAddress();
     const bool row = selectedRow() != -1;
+    const bool listed = !m_session->devices().empty();
     m_localAddressList->setEnabled(local);
     m_controls[kCheckButton]->setEnabled(local && row);
-    m_controls[kCheckAllButton]->setEnabled(local && !m_devices.empty());
-    m_watchBox->setEnabled(local && !m_devices.empty());
+    m_controls[kCheckAllButton]->setEnabled(local && listed);
+    m_watchBox->setEnabled(local && listed);
     m_controls[kIpOutputButton]->setEnabled(local && row);
-    m_controls[kAddButton]->setEnabled(local && m_devices.size() < MAX_DEVICES);
+    m_controls[kAddButton]->setEnabled(local && m_session->canAddDevice());
     m_controls[kRemoveButton]->setEnabled(row);
     m_controls[kPassportButton]->setEnabled(local && row);
 }
@@ -367,46 +354,9 @@ int CDlgMain::selectedRow() const {
     return selected.isEmpty() ? -1 : m_table->indexOfTopLevelItem(selected.first());
 }
 
-LocalAddress CDlgMain::selectedLocalAddress() const {
-    if (m_selectedLocalIndex < 0) {
-        return {};
-    }
-    return m_localAddresses[static_cast<std::size_t>(m_selectedLocalIndex)];
-}
-
 QWidget* CDlgMain::control(int id) const {
     const auto found = m_controls.find(id);
     return found == m_controls.end() ? nullptr : found->second;
-}
-
-void CDlgMain::runBusy(std::function<void()> work, std::function<void()> done) {
-    m_busy = true;
-    corvane::runBusy(this, std::move(work), [this, done = std::move(done)] {
-        m_busy = false;
-        done();
-    });
-}
-
-void CDlgMain::checkRow(int row, bool reportSilence, std::function<void(bool answered)> then) {
-    struct Reading {
-        bool answered = false;
-        StreamSettings reported{};
-    };
-    auto reading = std::make_shared<Reading>();
-    const LocalAddress local = selectedLocalAddress();
-    const std::uint32_t deviceIp = m_devices[static_cast<std::size_t>(row)].ipAddress;
-    const auto getStreamSettings = m_operations.getStreamSettings;
-    runBusy([=] { reading->answered = getStreamSettings(local, deviceIp, reading->reported); },
-            [this, row, deviceIp, reportSilence, reading, then = std::move(then)] {
-                applyStatusRead(m_devices[static_cast<std::size_t>(row)], reading->answered,
-                                reading->reported);
-                if (!reading->answered && reportSilence) {
-                    showMessage(this, kTextNotResponding, MessageStyle::error);
-                }
-                if (then) {
-                    then(reading->answered);
-                }
-            });
 }
 
 void CDlgMain::checkSelected() {
@@ -414,81 +364,49 @@ void CDlgMain::checkSelected() {
         return;
     }
     const int row = selectedRow();
-    if (row < 0 || m_selectedLocalIndex < 0 || m_busy) {
+    if (row < 0 || !m_session->hasLocalAddress() || m_session->isBusy()) {
         return;
     }
-    checkRow(row, true, [this, row](bool) { refreshView(row); });
+    checkRowReporting(*m_session, *this, row, [this, row](bool) { refreshView(row); });
 }
 
 void CDlgMain::checkAll() {
     if (deferWhileWatching(&CDlgMain::checkAll)) {
         return;
     }
-    if (m_selectedLocalIndex < 0 || m_devices.empty() || m_busy) {
+    if (!m_session->hasLocalAddress() || m_session->devices().empty() || m_session->isBusy()) {
         return;
     }
-    std::vector<std::uint32_t> targets;
-    for (const DeviceRecord& record : m_devices) {
-        targets.push_back(record.ipAddress);
+    SiteSession::SweepCall call;
+    const int total = static_cast<int>(m_session->devices().size());
+    for (int row = 0; row < total; ++row) {
+        call.rows.push_back(row);
     }
-    const int total = static_cast<int>(targets.size());
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
     // The progress window appears after a second; it is modal above the blocked main
     // window, so its Cancel button is the one control that takes input meanwhile.
     auto* progress = new CheckAllProgress(this);
     progress->setWindowModality(Qt::ApplicationModal);
     progress->setProgress(0, total);
-    connect(progress, &CheckAllProgress::cancelRequested, this, [cancelled] { *cancelled = true; });
+    connect(progress, &CheckAllProgress::cancelRequested, this,
+            [stop = call.stop] { *stop = true; });
     auto* showProgress = new QTimer(progress);
     showProgress->setSingleShot(true);
     connect(showProgress, &QTimer::timeout, progress, &QWidget::show);
     showProgress->start(kCheckAllProgressDelayMs);
 
-    // Every module of the list at once, so that the whole command waits for one
-    // time-out however many are silent.
-    SweepOptions options;
-    options.maxInFlight = std::max(options.maxInFlight, targets.size());
-    const LocalAddress local = selectedLocalAddress();
-    const auto sweep = m_operations.sweepStatus;
-    const QPointer<CDlgMain> window(this);
     const QPointer<CheckAllProgress> shownProgress(progress);
     auto finished = std::make_shared<int>(0);  // touched on this thread only
-    runBusy(
-        [=] {
-            sweep(
-                local, targets, options,
-                [=](std::size_t index, const StatusReading& reading) {
-                    const bool answered = reading.outcome == StatusOutcome::answered;
-                    const StreamSettings reported = reading.settings;
-                    // Applied on the window's thread, as each answer comes.
-                    QMetaObject::invokeMethod(
-                        window,
-                        [=] {
-                            window->applyStatusToRow(static_cast<int>(index), answered, reported);
-                            if (shownProgress) {
-                                shownProgress->setProgress(++*finished, total);
-                            }
-                        },
-                        Qt::QueuedConnection);
-                },
-                cancelled.get());
-        },
-        [this, progress] {
-            delete progress;
-            m_showDuplicates = true;
-            refreshView(-1);
-        });
-}
-
-void CDlgMain::applyStatusToRow(int row, bool answered, const StreamSettings& reported) {
-    if (row < 0 || row >= static_cast<int>(m_devices.size())) {
-        return;
-    }
-    applyStatusRead(m_devices[static_cast<std::size_t>(row)], answered, reported);
-    m_watch->noteRead(m_devices[static_cast<std::size_t>(row)].ipAddress, answered);
-    if (QTreeWidgetItem* item = m_table->topLevelItem(row)) {
-        fillRow(*item, row);
-    }
+    call.onReading = [=](int, bool) {
+        if (shownProgress) {
+            shownProgress->setProgress(++*finished, total);
+        }
+    };
+    call.onEnd = [this, progress] {
+        delete progress;
+        m_showDuplicates = true;
+        refreshView(-1);
+    };
+    m_session->sweep(std::move(call));
 }
 
 void CDlgMain::removeSelected() {
@@ -496,26 +414,32 @@ void CDlgMain::removeSelected() {
         return;
     }
     const int row = selectedRow();
-    if (row < 0 || m_busy) {
+    if (row < 0 || m_session->isBusy()) {
         return;
     }
-    const std::string address = formatIpAddress(m_devices[static_cast<std::size_t>(row)].ipAddress);
-    const QString question = fillTextArguments(
-        QString::fromStdString(loadText(kTextRemoveQuestion)), {QString::fromStdString(address)});
+    const std::string address =
+        formatIpAddress(m_session->devices()[static_cast<std::size_t>(row)].ipAddress);
+    const QString question =
+        fillTextArguments(QString::fromStdString(loadText(TextId::removeQuestion)),
+                          {QString::fromStdString(address)});
     if (showMessageText(this, question, MessageStyle::question) != MessageAnswer::yes) {
         return;
     }
-    m_devices.erase(m_devices.begin() + row);
-    saveDeviceList(m_settings, m_devices);
-    refreshView(-1);
+    m_session->removeDevice(row);
+}
+
+void CDlgMain::runCommand(const Command& command, int row) {
+    if (command && !m_session->isBusy() && m_session->hasLocalAddress()) {
+        command(*m_session, *this, row);
+    }
 }
 
 void CDlgMain::addDevice() {
     if (deferWhileWatching(&CDlgMain::addDevice)) {
         return;
     }
-    if (m_addCommand && !m_busy && m_selectedLocalIndex >= 0 && m_devices.size() < MAX_DEVICES) {
-        m_addCommand(*this);
+    if (m_session->canAddDevice()) {
+        runCommand(m_commands.add, selectedRow());
     }
 }
 
@@ -523,8 +447,8 @@ void CDlgMain::ipOutput() {
     if (deferWhileWatching(&CDlgMain::ipOutput)) {
         return;
     }
-    if (m_ipOutputCommand && !m_busy && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
-        m_ipOutputCommand(*this);
+    if (selectedRow() >= 0) {
+        runCommand(m_commands.ipOutput, selectedRow());
     }
 }
 
@@ -532,38 +456,22 @@ void CDlgMain::passport() {
     if (deferWhileWatching(&CDlgMain::passport)) {
         return;
     }
-    if (m_passportCommand && !m_busy && m_selectedLocalIndex >= 0 && selectedRow() >= 0) {
-        m_passportCommand(*this);
+    if (selectedRow() >= 0) {
+        runCommand(m_commands.passport, selectedRow());
     }
 }
 
 bool CDlgMain::deferWhileWatching(void (CDlgMain::*command)()) {
-    if (!m_watch->sweeping() || m_busy) {
-        return false;
-    }
-    // Input stays blocked, under the wait cursor, until the sweep ends (one time-out at
-    // most); a command the operator started meanwhile replaces an earlier one.
-    if (!m_deferredCommand) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_deferredBlocker = std::make_unique<InputBlocker>();
-    }
-    m_deferredCommand = [this, command] { (this->*command)(); };
-    return true;
+    return m_session->deferWhileSweeping([this, command] { (this->*command)(); });
 }
 
 void CDlgMain::onWatchSweepEnded() {
     m_showDuplicates = true;
     refreshRows();
-    if (m_deferredCommand) {
-        const std::function<void()> command = std::exchange(m_deferredCommand, nullptr);
-        m_deferredBlocker.reset();
-        QApplication::restoreOverrideCursor();
-        command();
-    }
 }
 
 void CDlgMain::onWatchToggled(bool ticked) {
-    m_settings.writeInt("Config", "Watch", ticked ? 1 : 0);
+    m_session->rememberWatch(ticked);
     m_watch->setActive(ticked);
     refreshRows();
 }
@@ -572,16 +480,11 @@ void CDlgMain::onLanguageChanged(int index) {
     const bool russian = index == 1;
     applyLanguage(russian);
     applyCaptions();
-    m_settings.writeInt("Layout", "Language", russian ? 1 : 0);
+    m_session->rememberLanguage(russian);
 }
 
 void CDlgMain::onLocalAddressChanged(int index) {
-    if (index < 0 || index >= static_cast<int>(m_localAddresses.size())) {
-        return;
-    }
-    m_selectedLocalIndex = index;
-    m_localIp = m_localAddresses[static_cast<std::size_t>(index)].address;
-    m_settings.writeInt("Config", "LocalIP", static_cast<std::int32_t>(m_localIp));
+    m_session->chooseLocalAddress(index);
     updateCommands();
 }
 
@@ -589,7 +492,7 @@ bool CDlgMain::eventFilter(QObject* watched, QEvent* event) {
     // An application filter sees each event once per receiver: the viewport's double
     // click arrives here exactly once.
     if (event->type() == QEvent::MouseButtonDblClick && watched == m_table->viewport()) {
-        if (m_selectedLocalIndex != -1) {
+        if (m_session->hasLocalAddress()) {
             // Let the table select the row under the pointer first.
             QTimer::singleShot(0, this, &CDlgMain::ipOutput);
         }
@@ -658,7 +561,7 @@ void CDlgMain::resizeEvent(QResizeEvent* event) {
 }
 
 void CDlgMain::closeEvent(QCloseEvent* event) {
-    if (m_busy) {
+    if (m_session->isBusy()) {
         event->ignore();
         return;
     }
@@ -670,13 +573,7 @@ void CDlgMain::savePlacement() {
     // The normal placement: a maximized window reports the size it will restore to, and
     // a minimized one keeps the geometry it had before. Left and top are the client
     // area's, so a stored placement brings back exactly this window.
-    const QRect placement = isMaximized() ? normalGeometry() : geometry();
-    SettingsBatch batch;
-    batch.writeInt("Layout", "Left", placement.left());
-    batch.writeInt("Layout", "Top", placement.top());
-    batch.writeInt("Layout", "Width", placement.width());
-    batch.writeInt("Layout", "Height", placement.height());
-    m_settings.write(batch);
+    m_session->rememberPlacement(isMaximized() ? normalGeometry() : geometry());
 }
 
 }  // namespace corvane

@@ -1,23 +1,23 @@
 #include "ui/main_window_commands.h"
 
-#include "devices/device_list_storage.h"
+#include "net/device_search.h"
 #include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
 #include "ui/dlg_ip_out.h"
 #include "ui/dlg_main.h"
 #include "ui/ip_output_command.h"
 #include "ui/passport_command.h"
+#include "ui/row_check.h"
+#include "ui/site_session.h"
 
 namespace corvane {
 namespace {
 
-constexpr std::uint16_t kSearchClass = 3;
-
-void runAddCommand(CDlgMain& window) {
-    CAddDeviceWizard wizard(&window, window.operations());
-    wizard.localAdapter = window.selectedLocalAddress();
+void runAddCommand(SiteSession& session, QWidget& window, int) {
+    CAddDeviceWizard wizard(&window, session.operations());
+    wizard.localAdapter = session.selectedLocalAddress();
     wizard.searchClass = kSearchClass;
-    for (const DeviceRecord& record : window.devices()) {
+    for (const DeviceRecord& record : session.devices()) {
         wizard.listedAddresses.push_back(record.ipAddress);
         wizard.listedDevices.emplace_back(record.ipAddress, record.macAddress);
         if (!record.macAddress.empty()) {
@@ -31,33 +31,27 @@ void runAddCommand(CDlgMain& window) {
     DeviceRecord added = DeviceRecord::newRecord();
     added.ipAddress = wizard.candidate.ipAddress;
     added.macAddress = formatMacAddress(wizard.candidate.mac);
-    window.devices().push_back(added);
-    saveDeviceList(window.settings(), window.devices());
-    const int row = static_cast<int>(window.devices().size()) - 1;
-    window.refreshView(row);
-    window.checkRow(row, true, [&window, row](bool) { window.refreshView(row); });
+    session.addDevice(added);
+    checkRowReporting(session, window, static_cast<int>(session.devices().size()) - 1, {});
 }
 
-void runIpOutputDialog(CDlgMain& window, int row) {
-    DeviceRecord& record = window.devices()[static_cast<std::size_t>(row)];
-    CDlgIpOut dialog(&window, window.operations());
-    loadDialogFromRecord(dialog, record, window.selectedLocalAddress());
+void runIpOutputDialog(SiteSession& session, QWidget& window, int row) {
+    DeviceRecord record = session.devices()[static_cast<std::size_t>(row)];
+    CDlgIpOut dialog(&window, session.operations());
+    loadDialogFromRecord(dialog, record, session.selectedLocalAddress());
     dialog.exec();
     storeDialogIntoRecord(dialog, record);
-    saveDeviceList(window.settings(), window.devices());
-    window.refreshView(row);
+    session.storeDevice(row, record);
 }
 
-void runIpOutputCommand(CDlgMain& window) {
-    const int row = window.selectedRow();
+void runIpOutputCommand(SiteSession& session, QWidget& window, int row) {
     if (row < 0) {
         return;
     }
     // A fresh status read first, exactly as Check does.
-    window.checkRow(row, true, [&window, row](bool answered) {
-        window.refreshView(row);
+    checkRowReporting(session, window, row, [&session, &window, row](bool answered) {
         if (answered) {
-            runIpOutputDialog(window, row);
+            runIpOutputDialog(session, window, row);
         }
     });
 }
@@ -65,9 +59,8 @@ void runIpOutputCommand(CDlgMain& window) {
 }  // namespace
 
 void installMainWindowCommands(CDlgMain& window) {
-    window.setAddCommand(runAddCommand);
-    window.setIpOutputCommand(runIpOutputCommand);
-    window.setPassportCommand(runPassportCommand);
+    window.setCommands(
+        {.add = runAddCommand, .ipOutput = runIpOutputCommand, .passport = runPassportCommand});
 }
 
 }  // namespace corvane

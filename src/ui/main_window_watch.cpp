@@ -1,19 +1,17 @@
 #include "ui/main_window_watch.h"
 
 #include <QGuiApplication>
-#include <QPointer>
+#include <QTimer>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentRun>
-#include <algorithm>
-#include <vector>
 
 #include "app/settings_file.h"
+#include "app/settings_keys.h"
 #include "app/string_tables.h"
 #include "devices/device_record.h"
 #include "reports/address_formats.h"
 #include "ui/desktop_notification.h"
-#include "ui/dlg_main.h"
 #include "ui/message_box.h"
+#include "ui/site_session.h"
 
 namespace corvane {
 namespace {
@@ -27,98 +25,103 @@ QString text(ExtraText id) {
 }  // namespace
 
 int watchPeriodSeconds(const SettingsFile& settings) {
-    const int seconds = settings.readInt("Config", "WatchSeconds", kWatchDefaultSeconds);
+    const int seconds = settings.readInt(settings_keys::kConfig, settings_keys::kWatchSeconds,
+                                         kWatchDefaultSeconds);
     return seconds >= kWatchMinSeconds && seconds <= kWatchMaxSeconds ? seconds
                                                                       : kWatchDefaultSeconds;
 }
 
-MainWindowWatch::MainWindowWatch(CDlgMain& window) : QObject(&window), m_window(window) {
-    connect(&m_timer, &QTimer::timeout, this, &MainWindowWatch::startSweep);
-    connect(&m_sweep, &QFutureWatcher<void>::finished, this, &MainWindowWatch::onSweepFinished);
+namespace {
+
+class TimerTicker : public WatchTicker {
+public:
+    TimerTicker() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_tick(); });
+    }
+    void start(int periodMs, std::function<void()> tick) override {
+        m_tick = std::move(tick);
+        m_timer.start(periodMs);
+    }
+    void stop() override { m_timer.stop(); }
+
+private:
+    QTimer m_timer;
+    std::function<void()> m_tick;
+};
+
+}  // namespace
+
+std::unique_ptr<WatchTicker> timerTicker() {
+    return std::make_unique<TimerTicker>();
+}
+
+MainWindowWatch::MainWindowWatch(SiteSession& session, QWidget& view,
+                                 std::unique_ptr<WatchTicker> ticker, WatchNotifier notify)
+    : QObject(&view),
+      m_session(session),
+      m_view(view),
+      m_ticker(std::move(ticker)),
+      m_notify(std::move(notify)) {
+    connect(&m_session, &SiteSession::rowRead, this, [this](int row, bool answered) {
+        noteRead(m_session.devices()[static_cast<std::size_t>(row)].ipAddress, answered);
+    });
 }
 
 MainWindowWatch::~MainWindowWatch() {
     if (m_abandon) {
         *m_abandon = true;
     }
-    // The worker returns within one pass (100 ms) once abandoned.
-    m_sweep.waitForFinished();
 }
 
 void MainWindowWatch::setActive(bool active) {
     m_active = active;
     if (!active) {
-        m_timer.stop();
+        m_ticker->stop();
         if (m_abandon) {
             *m_abandon = true;
         }
         return;
     }
-    m_timer.start(watchPeriodSeconds(m_window.settings()) * 1000);
+    m_ticker->start(watchPeriodSeconds(m_session.settings()) * 1000, [this] { startSweep(); });
     startSweep();
 }
 
 void MainWindowWatch::startSweep() {
-    const DeviceList& devices = m_window.devices();
     // Never in the way of the operator: no sweep while a command runs or waits, or
     // while a modal window other than the main window itself (which the program runs
     // modally) is open; the next tick tries again.
     const QWindow* modal = QGuiApplication::modalWindow();
-    const bool otherModalOpen = modal != nullptr && modal != m_window.windowHandle();
-    if (!m_active || m_sweeping || devices.empty() || m_window.selectedLocalIndex() < 0 ||
-        m_window.isBusy() || m_window.hasDeferredCommand() || otherModalOpen) {
+    const bool otherModalOpen = modal != nullptr && modal != m_view.windowHandle();
+    if (!m_active || m_session.sweeping() || m_session.devices().empty() ||
+        !m_session.hasLocalAddress() || m_session.isBusy() || m_session.hasDeferredCommand() ||
+        otherModalOpen) {
         return;
     }
-    std::vector<std::uint32_t> targets;
-    for (const DeviceRecord& record : devices) {
-        targets.push_back(record.ipAddress);
+    SiteSession::SweepCall call;
+    call.mode = SiteSession::SweepMode::background;
+    for (int row = 0; row < static_cast<int>(m_session.devices().size()); ++row) {
+        call.rows.push_back(row);
     }
-    SweepOptions options;
-    options.maxInFlight = std::max(options.maxInFlight, targets.size());
-    const LocalAddress local = m_window.selectedLocalAddress();
-    const auto sweep = m_window.operations().backgroundSweep;
-    m_abandon = std::make_shared<std::atomic<bool>>(false);
-    const auto abandon = m_abandon;
-    const QPointer<MainWindowWatch> self(this);
-    m_sweeping = true;
-    m_sweep.setFuture(QtConcurrent::run([=] {
-        sweep(
-            local, targets, options,
-            [=](std::size_t index, const StatusReading& reading) {
-                const bool answered = reading.outcome == StatusOutcome::answered;
-                const StreamSettings reported = reading.settings;
-                const std::uint32_t deviceIp = targets[index];
-                QMetaObject::invokeMethod(
-                    self,
-                    [=] {
-                        if (!abandon->load()) {
-                            self->applyReading(static_cast<int>(index), deviceIp, answered,
-                                               reported);
-                        }
-                    },
-                    Qt::QueuedConnection);
-            },
-            abandon.get());
-    }));
+    m_abandon = call.stop;
+    call.onReading = [this](int row, bool answered) { observe(row, answered); };
+    call.onEnd = [this] {
+        m_abandon.reset();
+        emit sweepEnded();
+    };
+    m_session.sweep(std::move(call));
 }
 
-void MainWindowWatch::applyReading(int row, std::uint32_t deviceIp, bool answered,
-                                   const StreamSettings& reported) {
-    const DeviceList& devices = m_window.devices();
-    if (row < 0 || row >= static_cast<int>(devices.size()) ||
-        devices[static_cast<std::size_t>(row)].ipAddress != deviceIp) {
-        return;  // the list changed meanwhile; this reading is about nothing shown
-    }
-    m_window.applyStatusToRow(row, answered, reported);
-    const ModuleChange change =
-        m_modules[deviceIp].observe(answered, answered && isOutputActive(reported));
+void MainWindowWatch::observe(int row, bool answered) {
+    const DeviceRecord& record = m_session.devices()[static_cast<std::size_t>(row)];
+    const ModuleChange change = m_modules[record.ipAddress].observe(
+        answered, answered && isOutputActive(record.liveStatus));
     if (change != ModuleChange::none) {
         tell(change, row);
     }
 }
 
 void MainWindowWatch::tell(ModuleChange change, int row) {
-    const DeviceRecord& record = m_window.devices()[static_cast<std::size_t>(row)];
+    const DeviceRecord& record = m_session.devices()[static_cast<std::size_t>(row)];
     ExtraText body = ExtraText::notifySilent;
     if (change == ModuleChange::outputStopped) {
         body = ExtraText::notifyOutputStopped;
@@ -127,16 +130,10 @@ void MainWindowWatch::tell(ModuleChange change, int row) {
     }
     const QString mac =
         record.macAddress.empty() ? QStringLiteral("-") : QString::fromStdString(record.macAddress);
-    sendDesktopNotification(
+    m_notify(
         QString::fromLatin1(kNotificationSummary),
         fillTextArguments(text(body), {QString::number(row + 1), mac,
                                        QString::fromStdString(formatIpAddress(record.ipAddress))}));
-}
-
-void MainWindowWatch::onSweepFinished() {
-    m_sweeping = false;
-    m_abandon.reset();
-    emit sweepEnded();
 }
 
 void MainWindowWatch::noteRead(std::uint32_t deviceIp, bool answered) {

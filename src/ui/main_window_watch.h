@@ -6,21 +6,22 @@
 #pragma once
 
 #include <QDateTime>
-#include <QFutureWatcher>
 #include <QObject>
-#include <QTimer>
+#include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 
 #include "devices/watch_changes.h"
 #include "net/wire_types.h"
+#include "ui/desktop_notification.h"
 
 namespace corvane {
 
-class CDlgMain;
 class SettingsFile;
+class SiteSession;
 
 inline constexpr int kWatchDefaultSeconds = 10;
 inline constexpr int kWatchMinSeconds = 2;
@@ -29,11 +30,30 @@ inline constexpr int kWatchMaxSeconds = 3600;
 // "Config"/"WatchSeconds" as the window uses it.
 int watchPeriodSeconds(const SettingsFile& settings);
 
+// What starts Watch's sweeps: a timer in the program, a scripted clock in tests.
+class WatchTicker {
+public:
+    virtual ~WatchTicker() = default;
+    // Calls `tick` every `periodMs` from the event loop until stopped or started again.
+    virtual void start(int periodMs, std::function<void()> tick) = 0;
+    virtual void stop() = 0;
+};
+
+// The program's ticker: a QTimer.
+std::unique_ptr<WatchTicker> timerTicker();
+
+// How a change is told to the operator: a desktop notification in the program.
+using WatchNotifier = std::function<void(const QString& summary, const QString& body)>;
+
 class MainWindowWatch : public QObject {
     Q_OBJECT
 
 public:
-    explicit MainWindowWatch(CDlgMain& window);
+    // Sweeps `session`'s list through its sweep routine; `view` is the window whose own
+    // modality does not hold a sweep back.
+    MainWindowWatch(SiteSession& session, QWidget& view,
+                    std::unique_ptr<WatchTicker> ticker = timerTicker(),
+                    WatchNotifier notify = sendDesktopNotification);
     // Drops a sweep in flight at once (its results are not wanted any more).
     ~MainWindowWatch() override;
 
@@ -41,7 +61,6 @@ public:
     // in flight is dropped.
     void setActive(bool active);
     bool active() const { return m_active; }
-    bool sweeping() const { return m_sweeping; }
 
     // Every status read of a module, by any command: keeps the time of its last answer.
     void noteRead(std::uint32_t deviceIp, bool answered);
@@ -54,17 +73,15 @@ signals:
 
 private:
     void startSweep();
-    void applyReading(int row, std::uint32_t deviceIp, bool answered,
-                      const StreamSettings& reported);
+    void observe(int row, bool answered);
     void tell(ModuleChange change, int row);
-    void onSweepFinished();
 
-    CDlgMain& m_window;
-    QTimer m_timer;
+    SiteSession& m_session;
+    QWidget& m_view;
+    std::unique_ptr<WatchTicker> m_ticker;
+    WatchNotifier m_notify;
     bool m_active = false;
-    bool m_sweeping = false;
-    std::shared_ptr<std::atomic<bool>> m_abandon;
-    QFutureWatcher<void> m_sweep;
+    std::shared_ptr<std::atomic<bool>> m_abandon;      // of the sweep this watch started
     std::map<std::uint32_t, WatchedModule> m_modules;  // by address
     std::map<std::uint32_t, QDateTime> m_lastAnswer;   // by address, this run only
 };

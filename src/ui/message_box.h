@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "app/string_tables.h"
+
 class QWidget;
 
 namespace corvane {
@@ -18,6 +20,9 @@ inline constexpr char kApplicationTitle[] = "Corvane Manager";
 
 // Shows loadText(textId) in the current language.
 MessageAnswer showMessage(QWidget* parent, int textId, MessageStyle style);
+inline MessageAnswer showMessage(QWidget* parent, TextId textId, MessageStyle style) {
+    return showMessage(parent, static_cast<int>(textId), style);
+}
 // Shows an already built text (the removal question, errors naming a file).
 MessageAnswer showMessageText(QWidget* parent, const QString& text, MessageStyle style);
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/string_tables.h"
-#include "ui/add_device_wizard.h"
+#include "ui/add_device_sheet.h"
 #include "ui/busy_wait.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
@@ -19,7 +19,6 @@ constexpr int kIntroText = 1109;
 constexpr int kIpAddressLabel = 1110;
 constexpr int kNetworkMaskLabel = 1111;
 constexpr int kDefaultGatewayLabel = 1112;
-constexpr int kSendFailedText = 10201;
 
 bool allPartsFilled(const CIpAddressEdit* field) {
     return field->filledParts() == CIpAddressEdit::kParts;
@@ -27,7 +26,7 @@ bool allPartsFilled(const CIpAddressEdit* field) {
 
 }  // namespace
 
-CPageAddConfigure::CPageAddConfigure(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+CPageAddConfigure::CPageAddConfigure(CAddDeviceSheet& sheet) : m_sheet(sheet) {
     setFixedSize(DialogUnits(sheet.font()).size(296, 146));
 }
 
@@ -75,7 +74,7 @@ void CPageAddConfigure::activate() {
 }
 
 int CPageAddConfigure::nextId() const {
-    return CAddDeviceWizard::kFinishPage;
+    return CAddDeviceSheet::kFinishPage;
 }
 
 bool CPageAddConfigure::validatePage() {
@@ -118,7 +117,7 @@ void CPageAddConfigure::sendSettings(std::uint32_t ip, std::uint32_t mask, std::
             m_sending = false;
             if (!*sent) {
                 // Nothing went out; the candidate keeps its settings, so Next tries again.
-                showMessage(&m_sheet, kSendFailedText, MessageStyle::error);
+                showMessage(&m_sheet, TextId::sendFailed, MessageStyle::error);
                 return;
             }
             // The module does not confirm new settings; the device is added and later

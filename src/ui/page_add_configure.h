@@ -9,14 +9,14 @@ class QLabel;
 
 namespace corvane {
 
-class CAddDeviceWizard;
+class CAddDeviceSheet;
 class CIpAddressEdit;
 
 class CPageAddConfigure : public QWizardPage {
     Q_OBJECT
 
 public:
-    explicit CPageAddConfigure(CAddDeviceWizard& sheet);
+    explicit CPageAddConfigure(CAddDeviceSheet& sheet);
 
     // The wizard calls this each time the page becomes the current one: the fields show
     // the candidate's current settings.
@@ -25,7 +25,7 @@ public:
     int nextId() const override;
     // Accepts the page at once when the settings are unchanged. Otherwise it refuses
     // for now and sends them on a worker thread; once they went out, the wizard is moved
-    // on, and when nothing could be sent at all, text 10201 says so and the page stays.
+    // on, and when nothing could be sent at all, a message says so and the page stays.
     bool validatePage() override;
 
     bool sending() const { return m_sending; }
@@ -34,7 +34,7 @@ private:
     void createControls();
     void sendSettings(std::uint32_t ip, std::uint32_t mask, std::uint32_t gateway);
 
-    CAddDeviceWizard& m_sheet;
+    CAddDeviceSheet& m_sheet;
     QLabel* m_intro = nullptr;
     CIpAddressEdit* m_ipAddress = nullptr;
     CIpAddressEdit* m_networkMask = nullptr;

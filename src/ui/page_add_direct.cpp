@@ -3,7 +3,7 @@
 #include <QLabel>
 
 #include "app/string_tables.h"
-#include "ui/add_device_wizard.h"
+#include "ui/add_device_sheet.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
 #include "ui/ip_field_form.h"
@@ -17,7 +17,7 @@ constexpr int kAddressLabel = 1108;
 
 }  // namespace
 
-CPageAddDirect::CPageAddDirect(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+CPageAddDirect::CPageAddDirect(CAddDeviceSheet& sheet) : m_sheet(sheet) {
     setFixedSize(DialogUnits(sheet.font()).size(296, 146));
 }
 
@@ -52,7 +52,7 @@ void CPageAddDirect::activate() {
 }
 
 int CPageAddDirect::nextId() const {
-    return CAddDeviceWizard::kFinishPage;
+    return CAddDeviceSheet::kFinishPage;
 }
 
 bool CPageAddDirect::validatePage() {

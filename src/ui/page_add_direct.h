@@ -8,14 +8,14 @@ class QLabel;
 
 namespace corvane {
 
-class CAddDeviceWizard;
+class CAddDeviceSheet;
 class CIpAddressEdit;
 
 class CPageAddDirect : public QWizardPage {
     Q_OBJECT
 
 public:
-    explicit CPageAddDirect(CAddDeviceWizard& sheet);
+    explicit CPageAddDirect(CAddDeviceSheet& sheet);
 
     // The wizard calls this each time the page becomes the current one.
     void activate();
@@ -26,7 +26,7 @@ public:
 private:
     void createControls();
 
-    CAddDeviceWizard& m_sheet;
+    CAddDeviceSheet& m_sheet;
     QLabel* m_intro = nullptr;
     QLabel* m_addressLabel = nullptr;
     CIpAddressEdit* m_address = nullptr;

@@ -4,7 +4,7 @@
 #include <QLabel>
 
 #include "app/string_tables.h"
-#include "ui/add_device_wizard.h"
+#include "ui/add_device_sheet.h"
 #include "ui/dialog_units.h"
 #include "ui/wizard_page_text.h"
 
@@ -15,7 +15,7 @@ constexpr int kAddedText = 1113;
 
 }  // namespace
 
-CPageAddFinish::CPageAddFinish(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+CPageAddFinish::CPageAddFinish(CAddDeviceSheet& sheet) : m_sheet(sheet) {
     setFixedSize(DialogUnits(sheet.font()).size(296, 146));
 }
 

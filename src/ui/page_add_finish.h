@@ -8,13 +8,13 @@ class QLabel;
 
 namespace corvane {
 
-class CAddDeviceWizard;
+class CAddDeviceSheet;
 
 class CPageAddFinish : public QWizardPage {
     Q_OBJECT
 
 public:
-    explicit CPageAddFinish(CAddDeviceWizard& sheet);
+    explicit CPageAddFinish(CAddDeviceSheet& sheet);
 
     // The wizard calls this when the page becomes the current one.
     void activate();
@@ -22,7 +22,7 @@ public:
     int nextId() const override;
 
 private:
-    CAddDeviceWizard& m_sheet;
+    CAddDeviceSheet& m_sheet;
     QLabel* m_text = nullptr;
 };
 

@@ -11,8 +11,9 @@
 #include <memory>
 
 #include "app/string_tables.h"
+#include "devices/shared_address.h"
 #include "reports/address_formats.h"
-#include "ui/add_device_wizard.h"
+#include "ui/add_device_sheet.h"
 #include "ui/busy_wait.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
@@ -26,7 +27,6 @@ constexpr int kRefreshButton = 1101;
 constexpr int kEnterDirectlyBox = 1102;
 constexpr int kMacColumnTitle = 10005;
 constexpr int kIpColumnTitle = 10006;
-constexpr int kSearchFailedText = 10105;
 constexpr int kColumnWidthPx = 140;
 constexpr int kIntroMaxBottom = 42;  // dialog units, just above the list view
 
@@ -49,7 +49,7 @@ void filterAndSortFound(std::vector<DeviceHello>& found,
                      [](const DeviceHello& a, const DeviceHello& b) { return a.mac < b.mac; });
 }
 
-CPageAddList::CPageAddList(CAddDeviceWizard& sheet) : m_sheet(sheet) {
+CPageAddList::CPageAddList(CAddDeviceSheet& sheet) : m_sheet(sheet) {
     setFixedSize(DialogUnits(sheet.font()).size(296, 146));
 }
 
@@ -151,7 +151,7 @@ void CPageAddList::search() {
             applyButtonRule();
             // What was collected before the failure stays listed.
             if (!result->succeeded) {
-                showMessage(&m_sheet, kSearchFailedText, MessageStyle::error);
+                showMessage(&m_sheet, TextId::searchFailed, MessageStyle::error);
             }
         });
 }
@@ -193,10 +193,8 @@ QStringList CPageAddList::otherUsersOfAddress(std::size_t index) const {
             others << text;
         }
     };
-    for (const DeviceHello& other : m_found) {
-        if (other.ipAddress == module.ipAddress) {
-            add(formatMacAddress(other.mac));
-        }
+    for (std::size_t other : othersSharingAddress(m_found, index)) {
+        add(formatMacAddress(m_found[other].mac));
     }
     // A listed device without a MAC may be this very module, added by its address.
     for (const auto& [address, listedMac] : m_sheet.listedDevices) {
@@ -236,7 +234,7 @@ bool CPageAddList::isComplete() const {
 
 int CPageAddList::nextId() const {
     // Never -1, so the wizard keeps showing Next (not Finish) on this page.
-    return m_enterDirectly ? CAddDeviceWizard::kDirectPage : CAddDeviceWizard::kConfigurePage;
+    return m_enterDirectly ? CAddDeviceSheet::kDirectPage : CAddDeviceSheet::kConfigurePage;
 }
 
 bool CPageAddList::validatePage() {

@@ -17,7 +17,7 @@ class QTreeWidget;
 
 namespace corvane {
 
-class CAddDeviceWizard;
+class CAddDeviceSheet;
 
 // Drops the modules whose MAC text is already listed and orders the rest by MAC, first
 // octet most significant. An all-zero MAC has the empty text and is never dropped.
@@ -32,7 +32,7 @@ public:
     // wizard has been painted rather than while it is being created.
     static constexpr int kFirstSearchDelayMs = 10;
 
-    explicit CPageAddList(CAddDeviceWizard& sheet);
+    explicit CPageAddList(CAddDeviceSheet& sheet);
 
     // The wizard calls this each time the page becomes the current one.
     void activate();
@@ -61,7 +61,7 @@ private:
     QStringList otherUsersOfAddress(std::size_t index) const;
     void applyButtonRule();
 
-    CAddDeviceWizard& m_sheet;
+    CAddDeviceSheet& m_sheet;
     std::vector<DeviceHello> m_found;
     int m_selectedRow = -1;
     bool m_enterDirectly = false;

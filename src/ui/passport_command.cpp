@@ -1,24 +1,18 @@
 #include "ui/passport_command.h"
 
 #include <QDir>
+#include <QPointer>
+#include <QWidget>
 #include <memory>
 
 #include "app/string_tables.h"
 #include "reports/passport_file.h"
 #include "ui/busy_wait.h"
-#include "ui/dlg_main.h"
 #include "ui/message_box.h"
 #include "ui/save_file_dialog.h"
+#include "ui/site_session.h"
 
 namespace corvane {
-namespace {
-
-constexpr int kTextNotResponding = 10102;
-constexpr int kTextFileFilter = 10103;
-constexpr int kTextFileSaveFailed = 10104;
-
-}  // namespace
-
 std::tm currentLocalTime() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -55,8 +49,7 @@ PassportWriteOutcome writePassportFile(QWidget* parent, std::uint32_t ipAddress,
     return PassportWriteOutcome::writeFailed;
 }
 
-void runPassportCommand(CDlgMain& window) {
-    const int row = window.selectedRow();
+void runPassportCommand(SiteSession& session, QWidget& window, int row) {
     if (row < 0) {
         return;
     }
@@ -65,20 +58,24 @@ void runPassportCommand(CDlgMain& window) {
         PassportData data{};
     };
     auto reading = std::make_shared<Reading>();
-    const LocalAddress local = window.selectedLocalAddress();
-    const std::uint32_t deviceIp = window.devices()[static_cast<std::size_t>(row)].ipAddress;
-    const auto getPassportData = window.operations().getPassportData;
-    window.runBusy(
+    const LocalAddress local = session.selectedLocalAddress();
+    const std::uint32_t deviceIp = session.devices()[static_cast<std::size_t>(row)].ipAddress;
+    const auto getPassportData = session.operations().getPassportData;
+    const QPointer<QWidget> shown(&window);
+    session.runBusy(
         [=] { reading->answered = getPassportData(local, deviceIp, reading->data); },
-        [&window, deviceIp, reading] {
-            if (!reading->answered) {
-                showMessage(&window, kTextNotResponding, MessageStyle::error);
+        [shown, deviceIp, reading] {
+            if (!shown) {
                 return;
             }
-            const QString filter = QString::fromStdString(loadText(kTextFileFilter));
-            if (writePassportFile(&window, deviceIp, reading->data, filter, currentLocalTime()) ==
+            if (!reading->answered) {
+                showMessage(shown, TextId::notResponding, MessageStyle::error);
+                return;
+            }
+            const QString filter = QString::fromStdString(loadText(TextId::passportFileFilter));
+            if (writePassportFile(shown, deviceIp, reading->data, filter, currentLocalTime()) ==
                 PassportWriteOutcome::couldNotCreate) {
-                showMessage(&window, kTextFileSaveFailed, MessageStyle::error);
+                showMessage(shown, TextId::fileSaveFailed, MessageStyle::error);
             }
         });
 }

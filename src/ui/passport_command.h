@@ -13,7 +13,7 @@ class QWidget;
 
 namespace corvane {
 
-class CDlgMain;
+class SiteSession;
 
 enum class PassportWriteOutcome {
     savedOrCancelled,  // a cancelled dialog counts as success: nothing to report
@@ -22,7 +22,7 @@ enum class PassportWriteOutcome {
 };
 
 // Asks where to save (offering the default name built from the MAC and `localTime`)
-// and writes the file. `filter` is text 10103 in the current language.
+// and writes the file. `filter` is the passport file filter text in the current language.
 PassportWriteOutcome writePassportFile(QWidget* parent, std::uint32_t ipAddress,
                                        const PassportData& data, const QString& filter,
                                        const std::tm& localTime);
@@ -30,6 +30,7 @@ PassportWriteOutcome writePassportFile(QWidget* parent, std::uint32_t ipAddress,
 // Reads the local clock once.
 std::tm currentLocalTime();
 
-void runPassportCommand(CDlgMain& window);
+// Reads the passport of `row`'s module and saves it; messages go over `window`.
+void runPassportCommand(SiteSession& session, QWidget& window, int row);
 
 }  // namespace corvane

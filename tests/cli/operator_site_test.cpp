@@ -25,20 +25,31 @@ TEST(OperatorSite, SourceAddressChoice) {
         std::vector<LocalAddress> usable;
         std::optional<std::uint32_t> requested;
         std::uint32_t stored;
+        UnchosenSource unchosen;
         SourceChoiceStatus status;
         std::uint32_t chosen;
         const char* problem;  // part of the message
     };
     using S = SourceChoiceStatus;
+    constexpr UnchosenSource kRefuse = UnchosenSource::refuse;
+    constexpr UnchosenSource kFirst = UnchosenSource::takeFirst;  // the window's rule
     const Row rows[] = {
-        {"requested wins over stored", {a, b}, b.address, a.address, S::chosen, b.address, ""},
-        {"stored", {a, b}, {}, b.address, S::chosen, b.address, ""},
-        {"the only one", {a}, {}, 0, S::chosen, a.address, ""},
-        {"stale stored, the only one", {a}, {}, other, S::chosen, a.address, ""},
+        {"requested wins over stored",
+         {a, b},
+         b.address,
+         a.address,
+         kRefuse,
+         S::chosen,
+         b.address,
+         ""},
+        {"stored", {a, b}, {}, b.address, kRefuse, S::chosen, b.address, ""},
+        {"the only one", {a}, {}, 0, kRefuse, S::chosen, a.address, ""},
+        {"stale stored, the only one", {a}, {}, other, kRefuse, S::chosen, a.address, ""},
         {"requested not local",
          {a, b},
          other,
          a.address,
+         kRefuse,
          S::requestedNotLocal,
          0,
          "192.168.1.5 is not one of this computer's usable addresses (10.77.0.1, 10.78.0.1)"},
@@ -46,6 +57,7 @@ TEST(OperatorSite, SourceAddressChoice) {
          {a, b},
          {},
          0,
+         kRefuse,
          S::severalUnchosen,
          0,
          "several local addresses could send (10.77.0.1, 10.78.0.1); choose one with --from"},
@@ -53,14 +65,20 @@ TEST(OperatorSite, SourceAddressChoice) {
          {a, b},
          {},
          other,
+         kRefuse,
          S::severalUnchosen,
          0,
          "the stored choice 192.168.1.5 is not one of them"},
-        {"none", {}, {}, a.address, S::noneUsable, 0, "no usable IPv4 address"},
+        {"none", {}, {}, a.address, kRefuse, S::noneUsable, 0, "no usable IPv4 address"},
+        {"window: stored", {a, b}, {}, b.address, kFirst, S::chosen, b.address, ""},
+        {"window: several, none stored", {a, b}, {}, 0, kFirst, S::chosen, a.address, ""},
+        {"window: several, stale stored", {a, b}, {}, other, kFirst, S::chosen, a.address, ""},
+        {"window: none", {}, {}, 0, kFirst, S::noneUsable, 0, "no usable IPv4 address"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const SourceChoice choice = chooseSourceAddress(row.usable, row.requested, row.stored);
+        const SourceChoice choice =
+            chooseSourceAddress(row.usable, row.requested, row.stored, row.unchosen);
         EXPECT_EQ(choice.status, row.status);
         EXPECT_EQ(choice.chosen() ? choice.address.address : 0u, row.chosen);
         EXPECT_NE(sourceChoiceProblem(choice).find(row.problem), std::string::npos)

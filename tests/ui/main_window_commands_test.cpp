@@ -136,8 +136,8 @@ class MainWindowCommandsTest : public QObject {
 
     // Waits until the command and every window it opened have ended.
     static void waitIdle(CDlgMain& window) {
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy() && QApplication::activeModalWidget() == nullptr,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !window.session().isBusy() && QApplication::activeModalWidget() == nullptr, 10000);
     }
 
     static void selectRow(CDlgMain& window, int row) {
@@ -208,8 +208,8 @@ private slots:
         QCOMPARE(searchClass, std::uint16_t{3});
         QCOMPARE(listedMacs, std::vector<std::string>{"00:1A:2B:3C:4D:05"});
         QCOMPARE(listed, 1);  // the listed module is not offered again
-        QCOMPARE(window->devices().size(), std::size_t{2});
-        QCOMPARE(window->devices()[1].macAddress, std::string("00:1A:2B:3C:4D:07"));
+        QCOMPARE(window->session().devices().size(), std::size_t{2});
+        QCOMPARE(window->session().devices()[1].macAddress, std::string("00:1A:2B:3C:4D:07"));
         QCOMPARE(window->selectedRow(), 1);
         QCOMPARE(m_settings->readInt("List", "Total", 0), 2);
         QCOMPARE(m_settings->readString("List", "MAC1"), std::string("00:1A:2B:3C:4D:07"));
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(m_statusReads, std::vector<std::uint32_t>{ipFromOctets(10, 77, 1, 7)});
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(m_messages[0].text, QStringLiteral("Device is not responding!"));
-        QVERIFY(window->devices()[1].queried);
+        QVERIFY(window->session().devices()[1].queried);
     }
 
     void cancelledAddChangesNothing() {
@@ -236,7 +236,7 @@ private slots:
             [] { activeModal<CAddDeviceWizard>()->button(QWizard::CancelButton)->click(); });
         QTest::mouseClick(static_cast<QAbstractButton*>(window->control(1002)), Qt::LeftButton);
         waitIdle(*window);
-        QVERIFY(window->devices().empty());
+        QVERIFY(window->session().devices().empty());
         QCOMPARE(m_settings->readInt("List", "Total", -1), -1);
     }
 
@@ -257,8 +257,8 @@ private slots:
         QVERIFY(!dialogSeen);
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(m_messages[0].text, QStringLiteral("Device is not responding!"));
-        QVERIFY(window->devices()[0].queried);
-        QVERIFY(!window->devices()[0].responded);
+        QVERIFY(window->session().devices()[0].queried);
+        QVERIFY(!window->session().devices()[0].responded);
     }
 
     void ipOutputStoresTheDialogValuesWhicheverWayItCloses() {
@@ -288,7 +288,7 @@ private slots:
         QCOMPARE(shownRunning, 1);
         QCOMPARE(m_settingsSent.size(), std::size_t{1});
         QCOMPARE(m_settingsSent[0].mode, std::uint8_t{0});
-        const DeviceRecord& record = window->devices()[0];
+        const DeviceRecord& record = window->session().devices()[0];
         QCOMPARE(record.liveStatus.mode, std::uint8_t{0});
         QCOMPARE(packed(record.savedSettings.destinationPort), std::uint16_t{5000});
         QCOMPARE(packed(record.savedSettings.auxWord1), std::uint16_t{0xBEEF});
@@ -390,7 +390,7 @@ private slots:
         table->setCurrentItem(table->topLevelItem(0));
         testing::personClick(window->control(1007));
         QTRY_COMPARE(m_statusReads.size(), readsBefore + 1);
-        QTRY_VERIFY(!window->isBusy());
+        QTRY_VERIFY(!window->session().isBusy());
         m_messages.clear();
         table->setFocus();
         testing::personKey(table, Qt::Key_Delete);

@@ -105,8 +105,8 @@ class MainWindowLabTest : public QObject {
     // Presses a command button and waits until the command and its windows have ended.
     static void click(CDlgMain& window, int id) {
         QTest::mouseClick(static_cast<QAbstractButton*>(window.control(id)), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy() && QApplication::activeModalWidget() == nullptr,
-                                 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !window.session().isBusy() && QApplication::activeModalWidget() == nullptr, 15000);
     }
     static void selectRow(CDlgMain& window, int row) {
         table(window)->setCurrentItem(table(window)->topLevelItem(row));
@@ -162,8 +162,8 @@ private slots:
                      {"--flood", "3000", "--flood-target", m_lab.segments[0].programAddress});
         storeDevices({1, 2, 3, 4});
         auto window = openWindow();
-        QCOMPARE(window->localAddresses().size(), std::size_t{1});
-        QCOMPARE(window->selectedLocalAddress().address,
+        QCOMPARE(window->session().localAddresses().size(), std::size_t{1});
+        QCOMPARE(window->session().selectedLocalAddress().address,
                  lab::storedIpv4(m_lab.segments[0].programAddress));
 
         selectRow(*window, 0);
@@ -316,9 +316,9 @@ private slots:
         QCOMPARE(settings[0].destination, std::string("255.255.255.255"));
 
         // Appended, saved, selected and checked at its new address: it answered.
-        QCOMPARE(window->devices().size(), std::size_t{2});
-        QCOMPARE(window->devices()[1].ipAddress, moduleIp(40));
-        QCOMPARE(window->devices()[1].macAddress, std::string("02:00:00:00:00:0A"));
+        QCOMPARE(window->session().devices().size(), std::size_t{2});
+        QCOMPARE(window->session().devices()[1].ipAddress, moduleIp(40));
+        QCOMPARE(window->session().devices()[1].macAddress, std::string("02:00:00:00:00:0A"));
         QCOMPARE(window->selectedRow(), 1);
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(cell(*window, 1, 3), QStringLiteral("Yes"));

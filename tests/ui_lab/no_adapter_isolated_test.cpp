@@ -34,12 +34,14 @@ private slots:
         int addRuns = 0;
         CDlgMain window(settings, DeviceOperations{},
                         [](std::vector<LocalAddress>& list) { return listLocalAddresses(list); });
-        window.setAddCommand([&](CDlgMain&) { ++addRuns; });
+        CDlgMain::Commands commands;
+        commands.add = [&](SiteSession&, QWidget&, int) { ++addRuns; };
+        window.setCommands(commands);
         window.show();
         QCOMPARE(messages, QStringList{QStringLiteral(
                                "Ethernet adapter on this computer is not functioning properly!")});
-        QVERIFY(window.localAddresses().empty());
-        QCOMPARE(window.selectedLocalIndex(), -1);
+        QVERIFY(window.session().localAddresses().empty());
+        QCOMPARE(window.session().selectedLocalIndex(), -1);
         QCOMPARE(settings.readInt("Config", "LocalIP", -1), -1);  // nothing chosen, nothing written
 
         auto* table = static_cast<QTreeWidget*>(window.control(1000));
@@ -56,7 +58,7 @@ private slots:
         QCOMPARE(addRuns, 0);
         // Remove still works without an adapter.
         QTest::mouseClick(static_cast<QAbstractButton*>(window.control(1003)), Qt::LeftButton);
-        QCOMPARE(window.devices().size(), std::size_t{1});
+        QCOMPARE(window.session().devices().size(), std::size_t{1});
         QCOMPARE(settings.readInt("List", "Total", -1), 1);
         setMessageHandler({});
     }

@@ -413,7 +413,7 @@ private slots:
         WId firstId = 0;
         for (int command = 0; command < 3; ++command) {
             testing::personClick(window->control(1007));  // Check
-            QVERIFY(window->isBusy());
+            QVERIFY(window->session().isBusy());
             QWindow* blocker = QGuiApplication::modalWindow();
             QVERIFY(blocker != nullptr);
             QCOMPARE(blocker->objectName(), QStringLiteral("inputBlocker"));

@@ -76,7 +76,8 @@ private:
     int m_status;
 };
 
-void addOptions(CLI::App& app, Options& options) {
+// Where the exporter listens and what it reads.
+void addServingOptions(CLI::App& app, Options& options) {
     app.add_option("--web.listen-address", options.listen,
                    "Address and port to listen on: HOST:PORT, [IPv6]:PORT, or :PORT for every "
                    "IPv4 address")
@@ -100,6 +101,10 @@ void addOptions(CLI::App& app, Options& options) {
                    "corvane-control beside corvane_exporter uses")
         ->type_name("FILE")
         ->check(CLI::ExistingFile.description(""));
+}
+
+// What is probed and how much at once.
+void addProbeOptions(CLI::App& app, Options& options) {
     app.add_option("--from", options.from,
                    "The local address to send from. Default: the one chosen in the program, "
                    "else the only usable one")
@@ -137,6 +142,11 @@ void addOptions(CLI::App& app, Options& options) {
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(std::size_t{1}, kMostStreamDestinations));
+}
+
+void addOptions(CLI::App& app, Options& options) {
+    addServingOptions(app, options);
+    addProbeOptions(app, options);
 }
 
 // Every probe in flight keeps two sockets and every connection one: the usual soft

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "lab/lab_test_support.h"
+#include "lab/program_run.h"
 #include "net/datagram_exchange.h"
 #include "net/stream_settings_messages.h"
 #include "reports/passport_file.h"
@@ -21,19 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
-
-struct CtlRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string fileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Reads what a terminal's other side has written until `pid` has ended.
 std::string readTerminal(int terminal, pid_t pid, int& status) {
@@ -55,9 +43,9 @@ std::string readTerminal(int terminal, pid_t pid, int& status) {
 
 // Runs corvanectl with standard output and error in files, or standard error on a
 // terminal of its own when `onTerminal`.
-CtlRun runCtl(const std::string& program, const fs::path& folder,
-              const std::vector<std::string>& arguments, bool onTerminal = false,
-              const fs::path& workingFolder = {}) {
+ProgramRun runCtl(const std::string& program, const fs::path& folder,
+                  const std::vector<std::string>& arguments, bool onTerminal = false,
+                  const fs::path& workingFolder = {}) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers = lab::spawnArguments(argv);
@@ -86,7 +74,7 @@ CtlRun runCtl(const std::string& program, const fs::path& folder,
         posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(spawned, 0) << argv[0];
-    CtlRun run;
+    ProgramRun run;
     int status = 0;
     if (spawned == 0 && onTerminal) {
         run.err = readTerminal(terminal, pid, status);
@@ -536,7 +524,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
         const std::size_t logged = modsim.log().size();
         std::vector<std::string> arguments = {"--settings", settings.string()};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const CtlRun run = runCtl(m_program, m_folder, arguments);
+        const ProgramRun run = runCtl(m_program, m_folder, arguments);
         EXPECT_EQ(run.status, row.status) << run.err;
         if (row.json) {
             EXPECT_EQ(Json::parse(run.out, nullptr, false), *row.json) << run.out;
@@ -572,8 +560,8 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     // The default name in the current folder.
     const fs::path here = m_folder / "here";
     fs::create_directory(here);
-    const CtlRun named = runCtl(m_program, m_folder,
-                                {"--settings", settings.string(), "passport", ip(11)}, false, here);
+    const ProgramRun named = runCtl(
+        m_program, m_folder, {"--settings", settings.string(), "passport", ip(11)}, false, here);
     EXPECT_EQ(named.status, 0) << named.err;
     const std::string name = named.out.substr(0, named.out.find('\n'));
     EXPECT_EQ(name.size(), std::string("passport_02C07ADE0001_20240131235959.txt").size());
@@ -581,7 +569,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     EXPECT_EQ(fileText(here / name), passportFile);
 
     // On a terminal, a sweep of more than a second shows its progress and erases it.
-    const CtlRun shown =
+    const ProgramRun shown =
         runCtl(m_program, m_folder, {"--settings", settings.string(), "status", ip(14)}, true);
     EXPECT_EQ(shown.status, 1);
     EXPECT_NE(shown.err.find("\r\033[KChecking 0 of 1..."), std::string::npos) << shown.err;
@@ -589,9 +577,9 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
 
     // A hard limit on open files too low for every target at once: said, and the targets
     // are asked in turns.
-    const CtlRun limited = runCtl("/usr/bin/prlimit", m_folder,
-                                  {"--nofile=40:40", m_program, "--settings", settings.string(),
-                                   "status", ip(11), ip(12), ip(13), ip(21), ip(31)});
+    const ProgramRun limited = runCtl("/usr/bin/prlimit", m_folder,
+                                      {"--nofile=40:40", m_program, "--settings", settings.string(),
+                                       "status", ip(11), ip(12), ip(13), ip(21), ip(31)});
     EXPECT_EQ(limited.status, 0) << limited.err;
     EXPECT_NE(limited.err.find("the limit on open files (40) lets only 4 of 5 modules be asked "
                                "at once; the others wait their turn"),
@@ -636,7 +624,7 @@ TEST_F(CorvanectlLab, ManyTargetsEndInOneTimeOut) {
     arguments.insert(arguments.end(), targets.begin(), targets.end());
 
     const auto started = std::chrono::steady_clock::now();
-    const CtlRun run = runCtl("/usr/bin/prlimit", m_folder, arguments);
+    const ProgramRun run = runCtl("/usr/bin/prlimit", m_folder, arguments);
     const auto took = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(run.status, 1) << run.err;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lab/lab_test_support.h"
+#include "lab/program_run.h"
 
 namespace corvane::lab {
 namespace {
@@ -14,42 +15,11 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-struct CtlRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string fileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-CtlRun runCtl(const std::string& program, const fs::path& folder,
-              const std::vector<std::string>& arguments) {
+ProgramRun runCtl(const std::string& program, const fs::path& folder,
+                  const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> pointers = spawnArguments(argv);
-    const fs::path out = folder / "out", err = folder / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    const int spawned =
-        posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << argv[0];
-    CtlRun run;
-    int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        run.status = WEXITSTATUS(status);
-    }
-    run.out = fileText(out);
-    run.err = fileText(err);
-    return run;
+    return runProgram(argv, folder);
 }
 
 const std::vector<std::string> kFields = {
@@ -257,7 +227,7 @@ TEST_F(CorvanectlStreamLab, StreamsAsTheyArrive) {
         std::vector<std::string> arguments = {"stream",    "--settings", settings.string(),
                                               "--seconds", "2",          "--json"};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const CtlRun run = runCtl(m_program, m_folder, arguments);
+        const ProgramRun run = runCtl(m_program, m_folder, arguments);
         EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
         if (row.status == 2) {
             EXPECT_EQ(run.status, 2);

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "lab/lab_test_support.h"
+#include "lab/program_run.h"
 #include "net/stream_settings_messages.h"
 
 namespace corvane::lab {
@@ -25,41 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string fileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs `argv` with standard input from /dev/null and the outputs in files of `folder`.
-ProgramRun runProgram(const std::vector<std::string>& argv, const fs::path& folder) {
-    std::vector<char*> pointers = spawnArguments(argv);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const fs::path out = folder / "out", err = folder / "err";
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    const int spawned =
-        posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << argv[0];
-    int status = 0;
-    if (spawned == 0) {
-        waitpid(pid, &status, 0);
-    }
-    return {spawned == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(out),
-            fileText(err)};
-}
-
 // What the simulator received, by kind: the tag and where it went.
 using Received = std::multiset<std::pair<std::string, std::string>>;
 

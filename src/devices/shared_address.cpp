@@ -27,7 +27,10 @@ std::vector<std::size_t> othersSharingAddress(const std::vector<DeviceHello>& fo
     std::vector<std::uint32_t> addresses;
     addresses.reserve(found.size());
     for (const DeviceHello& hello : found) {
-        addresses.push_back(hello.ipAddress);
+        // A copy: the record is packed, and push_back would bind a reference to a field
+        // that need not be aligned.
+        const std::uint32_t address = hello.ipAddress;
+        addresses.push_back(address);
     }
     return othersSharingAddress(addresses, index);
 }

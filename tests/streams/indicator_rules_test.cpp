@@ -15,7 +15,7 @@ namespace {
 
 using test::at;
 using test::Packet;
-using test::PacketSpec;
+using test::PacketFields;
 using test::tsPacket;
 
 struct Arrival {
@@ -51,14 +51,14 @@ std::vector<Arrival> withPat(std::vector<Arrival> arrivals, int untilMs) {
     return arrivals;
 }
 
-std::vector<Arrival> counters(const std::vector<int>& values, PacketSpec base = {}) {
+std::vector<Arrival> counters(const std::vector<int>& values, PacketFields base = {}) {
     std::vector<Arrival> out;
     int ms = 1;
     for (int value : values) {
-        PacketSpec spec = base;
-        spec.cc = static_cast<std::uint8_t>((value >= 100 ? value - 100 : value) & 0x0F);
-        spec.discontinuity = value >= 100;  // 100 + n: counter n with the indicator set
-        out.push_back({ms++, tsPacket(spec)});
+        PacketFields fields = base;
+        fields.cc = static_cast<std::uint8_t>((value >= 100 ? value - 100 : value) & 0x0F);
+        fields.discontinuity = value >= 100;  // 100 + n: counter n with the indicator set
+        out.push_back({ms++, tsPacket(fields)});
     }
     return out;
 }
@@ -68,11 +68,11 @@ std::vector<Arrival> syncBytes(const std::string& pattern) {
     int ms = 1;
     std::uint8_t cc = 0;
     for (char c : pattern) {
-        PacketSpec spec;
-        spec.pid = 0x1FFF;  // the null PID: no counter to disturb
-        spec.cc = cc++ & 0x0F;
-        spec.sync = c == 'g' ? 0x47 : 0x48;
-        out.push_back({ms++, tsPacket(spec)});
+        PacketFields fields;
+        fields.pid = 0x1FFF;  // the null PID: no counter to disturb
+        fields.cc = cc++ & 0x0F;
+        fields.sync = c == 'g' ? 0x47 : 0x48;
+        out.push_back({ms++, tsPacket(fields)});
     }
     return out;
 }
@@ -91,9 +91,9 @@ IndicatorCounts cc(std::uint64_t errors) {
 }
 
 TEST(IndicatorRules, SyncAndContinuity) {
-    PacketSpec noPayload;
+    PacketFields noPayload;
     noPayload.payload = false;
-    PacketSpec nullPid;
+    PacketFields nullPid;
     nullPid.pid = 0x1FFF;
     const std::vector<Row> rows = {
         {"clean sync bytes", syncBytes("gggggggg"), 10, {}},
@@ -162,7 +162,7 @@ std::vector<int> every(int step, int from, int to) {
 std::vector<Arrival> pids(std::uint16_t pid, const std::vector<int>& times) {
     std::vector<Arrival> out;
     for (int ms : times) {
-        out.push_back({ms, tsPacket(PacketSpec{pid})});
+        out.push_back({ms, tsPacket(PacketFields{pid})});
     }
     return out;
 }
@@ -180,7 +180,7 @@ TEST(IndicatorRules, PatPmtAndPidPresence) {
     const test::Bytes pmt = test::pmtSection(1, 0x101, {{0x101, 0x02}, {0x102, 0x04}});
     const test::Bytes cat = test::section(0x01, 0xFFFF, 0, {});
     const test::Bytes emptyPat = test::patSection({});  // names no PMT to wait for
-    PacketSpec scrambledPat;
+    PacketFields scrambledPat;
     scrambledPat.pid = 0;
     scrambledPat.scrambled = true;
     auto clean = [&](int to) {

@@ -14,7 +14,7 @@ namespace {
 
 using test::at;
 using test::Packet;
-using test::PacketSpec;
+using test::PacketFields;
 
 const StreamDestination kDestination{0x0101EFu, 1234, 0};  // 239.1.1.0 in stored form
 
@@ -44,10 +44,10 @@ StreamSnapshot measure(const Feed& feed, int nowMs) {
         }
         for (int v = 0; v < feed.video; ++v) {
             packets.push_back(
-                test::tsPacket(PacketSpec{0x101, static_cast<std::uint8_t>(cc[2]++ & 0x0F)}));
+                test::tsPacket(PacketFields{0x101, static_cast<std::uint8_t>(cc[2]++ & 0x0F)}));
         }
         while (packets.size() < 7) {
-            packets.push_back(test::tsPacket(PacketSpec{0x1FFF}));
+            packets.push_back(test::tsPacket(PacketFields{0x1FFF}));
         }
         const test::Bytes bytes = feed.rtp
                                       ? test::rtpDatagram(static_cast<std::uint16_t>(d), packets)
@@ -150,7 +150,7 @@ TEST(StreamMeasurementTest, RtpGapsLessTheSocketDrops) {
         {"all dropped here", {1, 2, 6, 7}, 3, 0},
         {"drops after the last datagram", {1, 2, 3}, 4, 0},
     };
-    const std::vector<Packet> packets(7, test::tsPacket(PacketSpec{0x1FFF}));
+    const std::vector<Packet> packets(7, test::tsPacket(PacketFields{0x1FFF}));
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         StreamMeasurement m(kDestination, at(0), {});
@@ -182,13 +182,13 @@ TEST(StreamMeasurementTest, SectionsAcrossPackets) {
     second.insert(second.end(), pmt.begin(), pmt.begin() + 100);  // the next one starts
     const std::vector<Packet> packets = {
         test::psiPacket(0, 0, test::patSection({{7, 0x300}})),
-        test::tsPacket(PacketSpec{0x300, 0, true, false, true},
+        test::tsPacket(PacketFields{0x300, 0, true, false, true},
                        [&] {
                            test::Bytes b = {0x00};
                            b.insert(b.end(), head.begin(), head.end());
                            return b;
                        }()),
-        test::tsPacket(PacketSpec{0x300, 1, true, false, true}, second),
+        test::tsPacket(PacketFields{0x300, 1, true, false, true}, second),
     };
     struct Row {
         std::string name;

@@ -36,7 +36,7 @@ void sendFrom(const char* from, std::uint16_t port, int count) {
     to.sin_port = htons(port);
     to.sin_addr.s_addr = loopback("127.0.0.1");
     const test::Bytes datagram =
-        test::datagramOf(std::vector<test::Packet>(7, test::tsPacket(test::PacketSpec{0x1FFF})));
+        test::datagramOf(std::vector<test::Packet>(7, test::tsPacket(test::PacketFields{0x1FFF})));
     for (int i = 0; i < count; ++i) {
         ASSERT_EQ(sendto(fd, datagram.data(), datagram.size(), 0,
                          reinterpret_cast<const sockaddr*>(&to), sizeof to),

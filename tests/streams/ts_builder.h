@@ -19,7 +19,7 @@ inline StreamTime at(int milliseconds) {
     return StreamTime{} + std::chrono::hours(1) + std::chrono::milliseconds(milliseconds);
 }
 
-struct PacketSpec {
+struct PacketFields {
     std::uint16_t pid = 0x100;
     std::uint8_t cc = 0;
     bool payload = true;
@@ -29,20 +29,20 @@ struct PacketSpec {
     std::uint8_t sync = 0x47;
 };
 
-inline Packet tsPacket(const PacketSpec& spec, const Bytes& body = {}) {
+inline Packet tsPacket(const PacketFields& fields, const Bytes& body = {}) {
     Packet p;
     p.fill(0xFF);
-    p[0] = spec.sync;
-    p[1] = static_cast<std::uint8_t>((spec.unitStart ? 0x40 : 0) | (spec.pid >> 8));
-    p[2] = static_cast<std::uint8_t>(spec.pid);
-    const bool adaptation = spec.discontinuity || !spec.payload;
-    p[3] = static_cast<std::uint8_t>((spec.scrambled ? 0x80 : 0) | (adaptation ? 0x20 : 0) |
-                                     (spec.payload ? 0x10 : 0) | (spec.cc & 0x0F));
+    p[0] = fields.sync;
+    p[1] = static_cast<std::uint8_t>((fields.unitStart ? 0x40 : 0) | (fields.pid >> 8));
+    p[2] = static_cast<std::uint8_t>(fields.pid);
+    const bool adaptation = fields.discontinuity || !fields.payload;
+    p[3] = static_cast<std::uint8_t>((fields.scrambled ? 0x80 : 0) | (adaptation ? 0x20 : 0) |
+                                     (fields.payload ? 0x10 : 0) | (fields.cc & 0x0F));
     std::size_t at = 4;
     if (adaptation) {
-        p[4] = spec.payload ? 1 : 183;
-        p[5] = spec.discontinuity ? 0x80 : 0x00;
-        at = spec.payload ? 6 : 188;
+        p[4] = fields.payload ? 1 : 183;
+        p[5] = fields.discontinuity ? 0x80 : 0x00;
+        at = fields.payload ? 6 : 188;
     }
     for (std::size_t i = 0; i < body.size() && at + i < p.size(); ++i) {
         p[at + i] = body[i];
@@ -117,7 +117,7 @@ inline Bytes pmtSection(std::uint16_t program, std::uint16_t pcrPid,
 inline Packet psiPacket(std::uint16_t pid, std::uint8_t cc, const Bytes& sectionBytes) {
     Bytes body = {0x00};
     body.insert(body.end(), sectionBytes.begin(), sectionBytes.end());
-    return tsPacket(PacketSpec{pid, cc, true, false, true}, body);
+    return tsPacket(PacketFields{pid, cc, true, false, true}, body);
 }
 
 inline Bytes datagramOf(const std::vector<Packet>& packets) {

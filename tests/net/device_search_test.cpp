@@ -4,6 +4,8 @@
 // behaviour, is in tests/lab/search_lab_test.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "net/device_search.h"
 #include "net/fake_search_system.h"
 
@@ -46,176 +48,130 @@ Bytes retagged(Bytes bytes) {
     return bytes;
 }
 
-TEST(DeviceSearch, WhatOneSearchKeeps) {
-    struct Row {
-        const char* name;
-        std::vector<SearchDelivery> socketA, socketB;
-        std::array<int, 2> openError, sendError;
-        int waitError;
-        std::size_t mostReplies;
+// One search: the segment as the row sets it up, the cap, and what comes of it.
+struct SearchRow {
+    const char* name;
+    std::function<void(FakeSearchSystem&)> segment;
+    std::size_t mostReplies;
+    struct {
         bool result;
         std::vector<DeviceHello> found;
-        long long ms;
-        std::size_t sent;
-    };
-    const int none = 0;
-    const Row rows[] = {
-        {"arrival order across both ports, collected for 2000 ms",
-         {at(30, module(1)), at(500, module(3))},
-         {at(100, module(2))},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(1), module(2), module(3)},
-         2000,
-         2},
-        {"the first reply of a MAC wins, whichever port",
-         {at(20, module(1, 1))},
-         {at(10, module(1, 9)), at(15, module(1, 8))},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(1, 9)},
-         2000,
-         2},
-        {"of two at once, socket A's is taken first",
-         {at(50, module(1, 1))},
-         {at(50, module(1, 9))},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(1, 1)},
-         2000,
-         2},
-        {"replies after the deadline are dropped",
-         {at(1999, module(1)), at(2001, module(2)), at(2500, module(3))},
-         {},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(1)},
-         2000,
-         2},
-        {"malformed replies are ignored; a longer one keeps its first 30 bytes",
-         {at(5, resized(helloBytes(module(1)), 29)), at(6, retagged(helloBytes(module(2)))),
-          at(7, Bytes{}), at(8, resized(helloBytes(module(4)), 40))},
-         {},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(4)},
-         2000,
-         2},
-        {"the cap keeps the first modules; repeats of a kept one do not count",
-         {at(10, module(1)), at(20, module(1)), at(30, module(2)), at(40, module(3))},
-         {at(35, module(1))},
-         {},
-         {},
-         none,
-         2,
-         true,
-         {module(1), module(2)},
-         2000,
-         2},
-        {"socket A cannot be made: B still searches",
-         {},
-         {at(10, module(1))},
-         {EMFILE, 0},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(1)},
-         2000,
-         1},
-        {"neither socket can be made: false at once",
-         {at(10, module(1))},
-         {at(10, module(2))},
-         {EADDRNOTAVAIL, EADDRNOTAVAIL},
-         {},
-         none,
-         kSearchMostReplies,
-         false,
-         {},
-         0,
-         0},
-        {"neither socket sends: false at once",
-         {at(10, module(1))},
-         {},
-         {},
-         {ENETUNREACH, ENETUNREACH},
-         none,
-         kSearchMostReplies,
-         false,
-         {},
-         0,
-         0},
-        {"a failed receive takes socket A out; B goes on",
-         {failure(5, ECONNREFUSED), at(10, module(1))},
-         {at(20, module(2))},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(2)},
-         2000,
-         2},
-        {"both sockets failed: collection ends early with what came",
-         {at(5, module(1)), failure(10, ENOMEM)},
-         {failure(15, ENOMEM), at(16, module(2))},
-         {},
-         {},
-         none,
-         kSearchMostReplies,
-         true,
-         {module(1)},
-         15,
-         2},
-        {"poll fails: collection ends as if nothing more came",
-         {at(0, module(1))},
-         {},
-         {},
-         {},
-         ENOMEM,
-         kSearchMostReplies,
-         true,
-         {},
-         0,
-         2},
-    };
+        long long ms;      // on the scripted clock
+        std::size_t sent;  // copies of the request that went out
+    } expected;
+};
+
+constexpr std::size_t all = kSearchMostReplies;
+const SearchRow kSearchRows[] = {
+    {"arrival order across both ports, collected for 2000 ms",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(30, module(1)), at(500, module(3))};
+         s.replies[1] = {at(100, module(2))};
+     },
+     all,
+     {true, {module(1), module(2), module(3)}, 2000, 2}},
+    {"the first reply of a MAC wins, whichever port",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(20, module(1, 1))};
+         s.replies[1] = {at(10, module(1, 9)), at(15, module(1, 8))};
+     },
+     all,
+     {true, {module(1, 9)}, 2000, 2}},
+    {"of two at once, socket A's is taken first",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(50, module(1, 1))};
+         s.replies[1] = {at(50, module(1, 9))};
+     },
+     all,
+     {true, {module(1, 1)}, 2000, 2}},
+    {"replies after the deadline are dropped",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(1999, module(1)), at(2001, module(2)), at(2500, module(3))};
+     },
+     all,
+     {true, {module(1)}, 2000, 2}},
+    {"malformed replies are ignored; a longer one keeps its first 30 bytes",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(5, resized(helloBytes(module(1)), 29)),
+                         at(6, retagged(helloBytes(module(2)))), at(7, Bytes{}),
+                         at(8, resized(helloBytes(module(4)), 40))};
+     },
+     all,
+     {true, {module(4)}, 2000, 2}},
+    {"the cap keeps the first modules; repeats of a kept one do not count",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(10, module(1)), at(20, module(1)), at(30, module(2)),
+                         at(40, module(3))};
+         s.replies[1] = {at(35, module(1))};
+     },
+     2,
+     {true, {module(1), module(2)}, 2000, 2}},
+    {"socket A cannot be made: B still searches",
+     [](FakeSearchSystem& s) {
+         s.openError[0] = EMFILE;
+         s.replies[1] = {at(10, module(1))};
+     },
+     all,
+     {true, {module(1)}, 2000, 1}},
+    {"neither socket can be made: false at once",
+     [](FakeSearchSystem& s) {
+         s.openError = {EADDRNOTAVAIL, EADDRNOTAVAIL};
+         s.replies[0] = {at(10, module(1))};
+         s.replies[1] = {at(10, module(2))};
+     },
+     all,
+     {false, {}, 0, 0}},
+    {"neither socket sends: false at once",
+     [](FakeSearchSystem& s) {
+         s.sendError = {ENETUNREACH, ENETUNREACH};
+         s.replies[0] = {at(10, module(1))};
+     },
+     all,
+     {false, {}, 0, 0}},
+    {"a failed receive takes socket A out; B goes on",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {failure(5, ECONNREFUSED), at(10, module(1))};
+         s.replies[1] = {at(20, module(2))};
+     },
+     all,
+     {true, {module(2)}, 2000, 2}},
+    {"both sockets failed: collection ends early with what came",
+     [](FakeSearchSystem& s) {
+         s.replies[0] = {at(5, module(1)), failure(10, ENOMEM)};
+         s.replies[1] = {failure(15, ENOMEM), at(16, module(2))};
+     },
+     all,
+     {true, {module(1)}, 15, 2}},
+    {"poll fails: collection ends as if nothing more came",
+     [](FakeSearchSystem& s) {
+         s.waitError = ENOMEM;
+         s.replies[0] = {at(0, module(1))};
+     },
+     all,
+     {true, {}, 0, 2}},
+};
+
+TEST(DeviceSearch, WhatOneSearchKeeps) {
     const Request search = buildSearchRequest(3);
     const Bytes request(search.begin(), search.end());
-    for (const Row& row : rows) {
+    for (const SearchRow& row : kSearchRows) {
         SCOPED_TRACE(row.name);
         FakeSearchSystem system;
-        system.replies = {row.socketA, row.socketB};
-        system.openError = row.openError;
-        system.sendError = row.sendError;
-        system.waitError = row.waitError;
+        row.segment(system);
         std::vector<DeviceHello> found(3);  // emptied by the search
 
-        EXPECT_EQ(searchDevicesOver(system, kLocal, 3, found, row.mostReplies), row.result);
+        EXPECT_EQ(searchDevicesOver(system, kLocal, 3, found, row.mostReplies),
+                  row.expected.result);
         std::vector<Bytes> foundBytes, expectedBytes;
         for (const DeviceHello& hello : found) {
             foundBytes.push_back(helloBytes(hello));
         }
-        for (const DeviceHello& hello : row.found) {
+        for (const DeviceHello& hello : row.expected.found) {
             expectedBytes.push_back(helloBytes(hello));
         }
         EXPECT_EQ(foundBytes, expectedBytes);
-        EXPECT_EQ(system.elapsedMs(), row.ms);
-        ASSERT_EQ(system.sent.size(), row.sent);
+        EXPECT_EQ(system.elapsedMs(), row.expected.ms);
+        ASSERT_EQ(system.sent.size(), row.expected.sent);
         for (const auto& sent : system.sent) {
             EXPECT_EQ(sent.bytes, request);
             EXPECT_EQ(sent.local, kLocal.address);

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QWindow>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <future>
@@ -64,7 +65,8 @@ struct ScriptedSegment {
     std::vector<test::FakeSearchSystem::Sent> sentWithTag(std::string_view tag) const {
         std::vector<test::FakeSearchSystem::Sent> found;
         for (const auto& sent : system.sent) {
-            if (std::string_view(reinterpret_cast<const char*>(sent.bytes.data()), 8) == tag) {
+            if (sent.bytes.size() >= tag.size() &&
+                std::equal(tag.begin(), tag.end(), sent.bytes.begin())) {
                 found.push_back(sent);
             }
         }

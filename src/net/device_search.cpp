@@ -35,8 +35,8 @@ bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
     return true;
 }
 
-bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, std::uint32_t ip,
-                        std::uint32_t mask, std::uint32_t gateway) {
+bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, Ipv4Address ip,
+                        Ipv4Address mask, Ipv4Address gateway) {
     const Request request = buildNetworkSettingsRequest(mac, ip, mask, gateway);
     DeviceSockets sockets;
     sockets.broadcast(localAddress, request.data(), request.size());

@@ -28,7 +28,7 @@ bool searchDevices(const LocalAddress& localAddress, std::uint16_t searchClass,
 // Broadcasts the network settings request for the module with `mac`, pauses 200 ms
 // and returns true. The module does not answer, so the only failure that can be known
 // is that neither socket could send: then the result is false, at once.
-bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, std::uint32_t ip,
-                        std::uint32_t mask, std::uint32_t gateway);
+bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, Ipv4Address ip,
+                        Ipv4Address mask, Ipv4Address gateway);
 
 }  // namespace corvane

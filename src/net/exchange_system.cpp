@@ -31,8 +31,8 @@ class KernelExchangeSystem final : public ExchangeSystem {
 public:
     Clock::time_point now() override { return Clock::now(); }
 
-    std::unique_ptr<ExchangeSocket> open(std::uint32_t local, std::uint32_t deviceIp,
-                                         std::size_t index, int& error) override {
+    std::unique_ptr<ExchangeSocket> open(Ipv4Address local, Ipv4Address deviceIp, std::size_t index,
+                                         int& error) override {
         UdpSocket socket;
         // Connecting makes the kernel drop datagrams from anyone but the module's port.
         if (!openDeviceSocket(socket, local, index, false) ||

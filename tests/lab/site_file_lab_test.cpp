@@ -44,8 +44,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_folder = pattern;
         m_settings = m_folder / "operator.ini";
-        std::ofstream(m_settings) << "[Config]\nLocalIP="
-                                  << static_cast<std::int32_t>(local().address)
+        std::ofstream(m_settings) << "[Config]\nLocalIP=" << local().address.settingsInteger()
                                   << "\n[List]\nTotal=0\n";
     }
     void TearDown() override {

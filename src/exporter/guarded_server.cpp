@@ -351,9 +351,10 @@ private:
 
 }  // namespace
 
-GuardedServer::GuardedServer(const HttpLimits& limits, TlsContextSource tls)
+GuardedServer::GuardedServer(const HttpLimits& limits, TlsContextSource tls, LineClock lineClock)
     : m_limits(limits),
       m_tls(std::move(tls)),
+      m_lineClock(std::move(lineClock)),
       m_stopFd(makeEventFd()),
       m_line(limits.maxWaitingConnections, limits.maxConnectionsPerClient, limits.lineWait) {
     new_task_queue = [this] {
@@ -414,7 +415,7 @@ void GuardedServer::work() {
             if (m_line.stopped()) {
                 return;  // stop() has emptied the line
             }
-            connection = m_line.next(Clock::now(), expired);
+            connection = m_line.next(m_lineClock(), expired);
         }
         for (const ConnectionLine::Waiting& late : expired) {
             turnAway(late.fd, late.client, "Waited too long for a free connection");
@@ -455,7 +456,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     ConnectionLine::Admission admission;
     {
         const std::lock_guard lock(m_mutex);
-        admission = m_line.admit(sock, client, Clock::now(), expired);
+        admission = m_line.admit(sock, client, m_lineClock(), expired);
     }
     if (admission == ConnectionLine::Admission::queued) {
         m_wake.notify_one();

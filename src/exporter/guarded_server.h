@@ -54,9 +54,15 @@ struct HttpLimits {
 // The TLS context for a connection that has just arrived, or null for plain HTTP.
 using TlsContextSource = std::function<std::shared_ptr<SSL_CTX>()>;
 
+// The time by which the line of waiting connections is kept; tests give a scripted one.
+// The waits on a connection's own socket (handshake, request, answer) are poll() time-outs
+// on the steady clock, whatever this says.
+using LineClock = std::function<std::chrono::steady_clock::time_point()>;
+
 class GuardedServer : public httplib::Server {
 public:
-    GuardedServer(const HttpLimits& limits, TlsContextSource tls);
+    GuardedServer(const HttpLimits& limits, TlsContextSource tls,
+                  LineClock lineClock = std::chrono::steady_clock::now);
     ~GuardedServer() override;
 
 private:
@@ -72,6 +78,7 @@ private:
 
     const HttpLimits m_limits;
     const TlsContextSource m_tls;
+    const LineClock m_lineClock;
     FileDescriptor m_stopFd;  // an eventfd, readable once the server stops
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -62,15 +62,16 @@ std::shared_ptr<SSL_CTX> makeTlsContext(const TlsSettings& tls, std::string& err
     return context;
 }
 
-WebConfigStore::WebConfigStore(std::optional<std::string> path) : m_path(std::move(path)) {
+WebConfigStore::WebConfigStore(std::optional<std::string> path, WebConfigFiles files)
+    : m_path(std::move(path)), m_files(std::move(files)) {
     m_active = std::make_shared<ActiveWebConfig>();
 }
 
 std::vector<FileStamp> WebConfigStore::stampsOf(const WebConfig* config) const {
-    std::vector<FileStamp> stamps = {stampOf(*m_path)};
+    std::vector<FileStamp> stamps = {m_files.stamp(*m_path)};
     if (config != nullptr && config->tls) {
-        stamps.push_back(stampOf(config->tls->certFile));
-        stamps.push_back(stampOf(config->tls->keyFile));
+        stamps.push_back(m_files.stamp(config->tls->certFile));
+        stamps.push_back(m_files.stamp(config->tls->keyFile));
     }
     return stamps;
 }
@@ -79,7 +80,7 @@ WebConfigStore::Attempt WebConfigStore::build(std::string& error) const {
     Attempt attempt;
     std::string text;
     FileStamp stamp;
-    const StampedRead read = readStampedFile(*m_path, kMaxConfigBytes, text, stamp, error);
+    const StampedRead read = m_files.read(*m_path, kMaxConfigBytes, text, stamp, error);
     attempt.changing = read == StampedRead::changing;
     if (read != StampedRead::read) {
         return attempt;

@@ -8,6 +8,7 @@
 
 #include <openssl/ssl.h>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,15 @@
 
 namespace corvane::exporter {
 
+// How the store reaches its files: the system's, or in tests a stand-in that shows a file
+// being written while it is read.
+struct WebConfigFiles {
+    std::function<FileStamp(const std::string&)> stamp = stampOf;
+    std::function<StampedRead(const std::string&, std::size_t, std::string&, FileStamp&,
+                              std::string&)>
+        read = readStampedFile;
+};
+
 struct ActiveWebConfig {
     WebConfig config;
     std::shared_ptr<SSL_CTX> tls;  // null for plain HTTP
@@ -27,7 +37,7 @@ struct ActiveWebConfig {
 class WebConfigStore {
 public:
     // Without a path: plain HTTP and no login, for good.
-    explicit WebConfigStore(std::optional<std::string> path);
+    explicit WebConfigStore(std::optional<std::string> path, WebConfigFiles files = {});
 
     // Reads the file for the first time; false, with `error`, when it is not usable
     // (the exporter then does not start).
@@ -51,6 +61,7 @@ private:
     Attempt build(std::string& error) const;
 
     const std::optional<std::string> m_path;
+    const WebConfigFiles m_files;
     std::mutex m_mutex;
     std::shared_ptr<const ActiveWebConfig> m_active;
     std::vector<FileStamp> m_stamps;  // of the version last tried, good or not

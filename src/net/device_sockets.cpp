@@ -25,16 +25,21 @@ bool openDeviceSocket(UdpSocket& socket, Ipv4Address local, std::size_t index, b
 
 void DeviceSockets::markUnusable(std::size_t index) {
     m_usable[index] = false;
-    m_failure[index] = m_sockets[index].lastError();
-    m_sockets[index].close();
+    m_failure[index] = m_sockets[index]->lastError();
+    m_sockets[index].reset();
 }
 
 void DeviceSockets::broadcast(const LocalAddress& local, const std::uint8_t* request,
                               std::size_t length) {
     for (std::size_t index = 0; index < m_sockets.size(); ++index) {
-        m_usable[index] =
-            openDeviceSocket(m_sockets[index], local.address, index, true) &&
-            m_sockets[index].sendTo(request, length, kBroadcastAddress, devicePort(index));
+        int error = 0;
+        m_sockets[index] = m_system.openBroadcast(local.address, index, error);
+        if (m_sockets[index] == nullptr) {
+            m_usable[index] = false;
+            m_failure[index] = error;
+            continue;
+        }
+        m_usable[index] = m_sockets[index]->send(request, length);
         if (!m_usable[index]) {
             markUnusable(index);
         }
@@ -45,7 +50,8 @@ bool DeviceSockets::drain(std::size_t index, const DatagramHandler& handler) {
     std::array<std::uint8_t, kReceiveBufferLength> buffer{};
     for (int taken = 0; taken < kMaxDatagramsPerPass; ++taken) {
         std::size_t length = 0;
-        switch (m_sockets[index].receive(buffer.data(), buffer.size(), length)) {
+        DatagramSource source;  // a reply may come from any address on the segment
+        switch (m_sockets[index]->receive(buffer.data(), buffer.size(), length, source)) {
             case UdpSocket::ReceiveStatus::Datagram:
                 if (handler(buffer.data(), length)) {
                     return true;
@@ -66,7 +72,7 @@ bool DeviceSockets::drain(std::size_t index, const DatagramHandler& handler) {
 
 bool DeviceSockets::receiveUntil(Clock::time_point deadline, const DatagramHandler& handler) {
     while (anyUsable()) {
-        const Clock::time_point now = Clock::now();
+        const Clock::time_point now = m_system.now();
         if (now >= deadline) {
             return false;
         }
@@ -75,14 +81,14 @@ bool DeviceSockets::receiveUntil(Clock::time_point deadline, const DatagramHandl
 
         std::array<pollfd, 2> waits{};
         std::array<std::size_t, 2> owner{};
-        nfds_t count = 0;
+        std::size_t count = 0;
         for (std::size_t index = 0; index < m_sockets.size(); ++index) {
             if (m_usable[index]) {
-                waits[count] = pollfd{m_sockets[index].descriptor(), POLLIN, 0};
+                waits[count] = pollfd{m_sockets[index]->descriptor(), POLLIN, 0};
                 owner[count++] = index;
             }
         }
-        const int ready = ::poll(waits.data(), count, waitMs);
+        const int ready = m_system.wait(waits.data(), count, waitMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -92,7 +98,7 @@ bool DeviceSockets::receiveUntil(Clock::time_point deadline, const DatagramHandl
             return false;
         }
         // Socket A's entry comes first, so its datagrams are taken first.
-        for (nfds_t slot = 0; slot < count; ++slot) {
+        for (std::size_t slot = 0; slot < count; ++slot) {
             if (waits[slot].revents == 0 || !m_usable[owner[slot]]) {
                 continue;
             }
@@ -107,7 +113,7 @@ bool DeviceSockets::receiveUntil(Clock::time_point deadline, const DatagramHandl
 void DeviceSockets::close() {
     for (std::size_t index = 0; index < m_sockets.size(); ++index) {
         m_usable[index] = false;
-        m_sockets[index].close();
+        m_sockets[index].reset();
     }
 }
 

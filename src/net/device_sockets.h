@@ -1,7 +1,8 @@
 // Sockets A (port 9100) and B (port 9101) of a broadcast operation: opened and bound
 // to the chosen local address, given the request to send, then read together until
-// the operation's deadline. Both close when the object goes away. The unicast
-// exchange opens its sockets through openDeviceSocket as well (exchange_system.cpp).
+// the operation's deadline, all over a SearchSystem (the kernel's in the program). Both
+// close when the object goes away. The kernel opens the unicast exchange's sockets
+// through openDeviceSocket as well (exchange_system.cpp).
 #pragma once
 
 #include <array>
@@ -9,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+#include "net/search_system.h"
 #include "net/udp_socket.h"
 #include "net/wire_types.h"
 
@@ -24,9 +27,11 @@ inline constexpr int kSocketReceiveBufferBytes = 1 << 20;
 
 class DeviceSockets {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = SearchSystem::Clock;
     // Called with each datagram (cut to 1024 bytes); returns true to end the wait.
     using DatagramHandler = std::function<bool(const std::uint8_t*, std::size_t)>;
+
+    explicit DeviceSockets(SearchSystem& system = kernelSearchSystem()) : m_system(system) {}
 
     // The broadcast procedure: socket A then socket B, each allowed to broadcast,
     // bound to `local` and sending `request` to 255.255.255.255 on its own port.
@@ -47,7 +52,8 @@ private:
     void markUnusable(std::size_t index);
     bool drain(std::size_t index, const DatagramHandler& handler);
 
-    std::array<UdpSocket, 2> m_sockets;
+    SearchSystem& m_system;
+    std::array<std::unique_ptr<ExchangeSocket>, 2> m_sockets;
     std::array<bool, 2> m_usable{};
     std::array<int, 2> m_failure{};
 };

@@ -14,7 +14,8 @@
 
 namespace corvane {
 
-// One socket of an exchange, already bound and connected to the module.
+// One socket of an exchange, already bound and connected to the module; the broadcast
+// operations use the same kind, bound and sending to 255.255.255.255 (search_system.h).
 class ExchangeSocket {
 public:
     virtual ~ExchangeSocket() = default;
@@ -44,7 +45,8 @@ public:
     virtual int wait(pollfd* fds, std::size_t count, int timeoutMs) = 0;
 };
 
-// The kernel's sockets, poll() and the steady clock; shared, it holds no state.
+// The kernel's sockets, poll() and the steady clock; shared, it holds no state. The
+// same object serves the broadcast operations (kernelSearchSystem).
 ExchangeSystem& kernelExchangeSystem();
 
 // Whether `error` means the process or the system ran short of descriptors or buffers

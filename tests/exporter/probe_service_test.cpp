@@ -36,19 +36,23 @@ public:
     }
 };
 
-// A search that lasts until the test lets it end.
+// A search that lasts until the test lets it end; it notes how many exchange sockets
+// `system` had been asked for when each search began.
 struct ScriptedSearch {
     std::mutex mutex;
     std::condition_variable changed;
     int calls = 0;
     bool release = false;
     bool sends = true;
+    const ScriptedSystem* system = nullptr;
+    std::vector<int> openedAtCall;
 
     SearchFunction function() {
         return [this](const LocalAddress&, std::uint16_t, std::vector<DeviceHello>& found,
                       std::size_t most) {
             std::unique_lock lock(mutex);
             ++calls;
+            openedAtCall.push_back(system != nullptr ? system->opened.load() : 0);
             changed.notify_all();
             changed.wait(lock, [this] { return release; });
             release = false;
@@ -110,6 +114,51 @@ TEST(ProbeService, DiscoveryIsSharedReusedAndHoldsNoProbePastItsDeadline) {
     search.letEnd();
     EXPECT_TRUE(prober.search());
     EXPECT_EQ(search.calls, 3);
+    prober.stop();
+}
+
+// Searches asked for back to back, without reuse, cannot hold the probes: those that
+// waited for a search are sent once it ends, before the next search is. While held they
+// count against the limit, and one more probe is refused at once.
+TEST(ProbeService, ProbesHeldByASearchGoOutBeforeTheNext) {
+    ScriptedSystem system;
+    ScriptedSearch search;
+    search.system = &system;
+    ProbeService prober(LocalAddress{Ipv4Address::fromOctets(10, 0, 0, 1),
+                                     Ipv4Address::fromOctets(255, 255, 0, 0), 0},
+                        2, DiscoveryOptions{milliseconds(0), 8}, system, search.function());
+    auto asker = std::async(std::launch::async, [&] {
+        const bool first = prober.search().has_value();
+        return first && prober.search().has_value();
+    });
+    search.waitForCall(1);
+    std::vector<std::future<ProbeService::Probe>> held;
+    for (const Ipv4Address device :
+         {Ipv4Address::fromOctets(10, 0, 64, 11), Ipv4Address::fromOctets(10, 0, 64, 12)}) {
+        held.push_back(std::async(std::launch::async, [&prober, device] {
+            return prober.probe(device, milliseconds(3000), false);
+        }));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (prober.counters().probesInFlight < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(
+        prober.probe(Ipv4Address::fromOctets(10, 0, 64, 13), milliseconds(3000), false).admission,
+        ProbeService::Admission::overLimit);
+    EXPECT_EQ(prober.counters().overLimit, 1u);
+
+    search.letEnd();
+    search.waitForCall(2);
+    search.letEnd();
+    EXPECT_TRUE(asker.get());
+    for (auto& probe : held) {
+        // Started: the exchange was tried (the test's system refuses its socket).
+        EXPECT_EQ(probe.get().reading.outcome, StatusOutcome::socket);
+    }
+    ASSERT_EQ(search.openedAtCall.size(), 2u);
+    EXPECT_EQ(search.openedAtCall[0], 0);
+    EXPECT_GE(search.openedAtCall[1], 2) << "the held probes went out before the next search";
     prober.stop();
 }
 

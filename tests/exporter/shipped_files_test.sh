@@ -189,7 +189,7 @@ check_service() {
     prometheus_pid=$started
     local deadline=$((SECONDS + 45)) series=0
     while [ "$SECONDS" -lt "$deadline" ] && [ "$series" -lt 3 ]; do
-        sleep 1
+        sleep 0.25
         curl -sf -o "$work/info" "http://127.0.0.1:$api_port/api/v1/query?query=corvane_module_info" || continue
         series="$(grep -o '"__name__":"corvane_module_info"' "$work/info" | wc -l)"
     done

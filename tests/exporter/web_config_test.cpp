@@ -23,6 +23,7 @@ TEST(WebConfig, ParsedAsTheExportersWriteIt) {
         std::size_t users;
     };
     const std::string users = std::string("basic_auth_users:\n  prometheus: ") + kHash + "\n";
+    const std::string tls = "tls_server_config:\n  cert_file: a\n  key_file: b\n";
     const Row rows[] = {
         {"empty file: plain, no login", "", nullptr, nullptr, 0, 0},
         {"comments only", "# nothing yet\n", nullptr, nullptr, 0, 0},
@@ -35,48 +36,34 @@ TEST(WebConfig, ParsedAsTheExportersWriteIt) {
          nullptr, "/c.crt", TLS1_3_VERSION, 1},
         {"users alone", users, nullptr, nullptr, 0, 1},
         {"empty sections", "tls_server_config:\nbasic_auth_users:\n", nullptr, nullptr, 0, 0},
-        {"no client certificates, said outright",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  client_auth_type: NoClientCert\n",
+        {"no client certificates, said outright", tls + "  client_auth_type: NoClientCert\n",
          nullptr, "/etc/corvane/a", TLS1_2_VERSION, 0},
         {"key without certificate", "tls_server_config:\n  key_file: k.key\n", "both cert_file",
          nullptr, 0, 0},
-        {"client certificates asked for",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  client_auth_type: "
-         "RequireAndVerifyClientCert\n",
+        {"client certificates asked for", tls + "  client_auth_type: RequireAndVerifyClientCert\n",
          "client certificates", nullptr, 0, 0},
-        {"an empty cipher list: the defaults",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  cipher_suites: []\n", nullptr,
+        {"an empty cipher list: the defaults", tls + "  cipher_suites: []\n", nullptr,
          "/etc/corvane/a", TLS1_2_VERSION, 0},
-        {"a client CA", "tls_server_config:\n  cert_file: a\n  key_file: b\n  client_ca_file: c\n",
+        {"a client CA", tls + "  client_ca_file: c\n",
          "unsupported key 'client_ca_file' in tls_server_config (line 4)", nullptr, 0, 0},
         {"unknown cipher suite",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  cipher_suites:\n"
-         "    - TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256\n    - ECDHE-RSA-AES128-GCM-SHA256\n",
+         tls + "  cipher_suites:\n"
+               "    - TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256\n    - ECDHE-RSA-AES128-GCM-SHA256\n",
          "unknown name 'ECDHE-RSA-AES128-GCM-SHA256' in cipher_suites (line 6)", nullptr, 0, 0},
-        {"unknown curve",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  curve_preferences: [P-256]\n",
+        {"unknown curve", tls + "  curve_preferences: [P-256]\n",
          "unknown name 'P-256' in curve_preferences", nullptr, 0, 0},
-        {"a cipher list that is not a list",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  cipher_suites: "
-         "TLS_AES_128_GCM_SHA256\n",
+        {"a cipher list that is not a list", tls + "  cipher_suites: TLS_AES_128_GCM_SHA256\n",
          "cipher_suites must be a list", nullptr, 0, 0},
-        {"versions the wrong way round",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  min_version: TLS13\n"
-         "  max_version: TLS12\n",
+        {"versions the wrong way round", tls + "  min_version: TLS13\n  max_version: TLS12\n",
          "max_version is below min_version", nullptr, 0, 0},
-        {"preference not a boolean",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n  prefer_server_cipher_suites: "
-         "maybe\n",
+        {"preference not a boolean", tls + "  prefer_server_cipher_suites: maybe\n",
          "prefer_server_cipher_suites must be true or false", nullptr, 0, 0},
         {"a bcrypt cost crypt refuses",
          "basic_auth_users:\n  alice: $2y$99$" + std::string(53, 'a') + "\n", "not a bcrypt hash",
          nullptr, 0, 0},
         {"unknown section", "http_server_config:\n  http2: false\n",
          "unsupported key 'http_server_config'", nullptr, 0, 0},
-        {"unknown TLS version",
-         "tls_server_config:\n  cert_file: a\n  key_file: b\n"
-         "  min_version: SSL3\n",
-         "min_version 'SSL3'", nullptr, 0, 0},
+        {"unknown TLS version", tls + "  min_version: SSL3\n", "min_version 'SSL3'", nullptr, 0, 0},
         {"a password in clear", "basic_auth_users:\n  alice: secret\n", "not a bcrypt hash",
          nullptr, 0, 0},
         {"a user list that is a list", "basic_auth_users:\n  - alice\n", "must be a mapping",

@@ -99,31 +99,9 @@ std::string storedText(const std::string& dotted) {
     return std::to_string(static_cast<std::int32_t>(storedIpv4(dotted)));
 }
 
-class CorvanectlLab : public LabTest {
+class CorvanectlLab : public CorvanectlLabTest {
 protected:
-    void SetUp() override {
-        LabTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        const char* program = std::getenv("CORVANE_CORVANECTL");
-        ASSERT_NE(program, nullptr) << "CORVANE_CORVANECTL names the corvanectl to test";
-        m_program = program;
-        char pattern[] = "/tmp/corvanectl-lab-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        if (!m_folder.empty()) {
-            fs::remove_all(m_folder);
-        }
-        LabTest::TearDown();
-    }
-
     std::string ip(std::uint32_t n) const { return moduleText(n); }
-
-    std::string m_program;
-    fs::path m_folder;
 };
 
 constexpr const char* kMac[] = {"",

@@ -15,13 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-ProgramRun runCtl(const std::string& program, const fs::path& folder,
-                  const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {program};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runProgram(argv, folder);
-}
-
 const std::vector<std::string> kFields = {
     "target",    "destination",  "source",     "arrived",     "encapsulation", "seconds",
     "datagrams", "packets",      "bitrate",    "net_bitrate", "only_stuffing", "errors",
@@ -92,29 +85,7 @@ void expectClean(const Json& stream) {
     EXPECT_EQ(pids, (std::vector<int>{0, 256, 257, 258, 8191}));
 }
 
-class CorvanectlStreamLab : public LabTest {
-protected:
-    void SetUp() override {
-        LabTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        const char* program = std::getenv("CORVANE_CORVANECTL");
-        ASSERT_NE(program, nullptr) << "CORVANE_CORVANECTL names the corvanectl to test";
-        m_program = program;
-        char pattern[] = "/tmp/corvanectl-stream-lab-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        if (!m_folder.empty()) {
-            fs::remove_all(m_folder);
-        }
-    }
-
-    std::string m_program;
-    fs::path m_folder;
-};
+class CorvanectlStreamLab : public CorvanectlLabTest {};
 
 struct Row {
     const char* name;
@@ -227,7 +198,7 @@ TEST_F(CorvanectlStreamLab, StreamsAsTheyArrive) {
         std::vector<std::string> arguments = {"stream",    "--settings", settings.string(),
                                               "--seconds", "2",          "--json"};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        const ProgramRun run = runCtl(m_program, m_folder, arguments);
+        const ProgramRun run = runCorvanectl(arguments);
         EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
         if (row.status == 2) {
             EXPECT_EQ(run.status, 2);

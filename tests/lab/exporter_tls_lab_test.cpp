@@ -2,12 +2,9 @@
 // wire: which TLS 1.2 suites, versions and curves `openssl s_client` gets, and after a
 // reload; what curl gets for a password cut by a NUL byte; and a settings file damaged so
 // that a MAC is not UTF-8, which /targets and /probe still answer in valid UTF-8.
-#include <crypt.h>
-
 #include <nlohmann/json.hpp>
 
-#include "lab/exporter_lab_support.h"
-#include "lab/lab_test_support.h"
+#include "lab/exporter_fixture.h"
 
 namespace corvane::lab {
 namespace {
@@ -15,61 +12,32 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-bool succeeds(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) == 0;
-}
-
-class ExporterTlsLab : public LabTest {
+class ExporterTlsLab : public ExporterLabTest {
 protected:
     void SetUp() override {
-        LabTest::SetUp();
-        if (IsSkipped()) {
+        ExporterLabTest::SetUp();
+        if (!ready()) {
             return;
         }
-        const char* program = std::getenv("CORVANE_EXPORTER");
-        ASSERT_NE(program, nullptr) << "CORVANE_EXPORTER names the corvane_exporter to test";
-        m_program = program;
         if (!succeeds("command -v openssl") || !succeeds("command -v curl")) {
             GTEST_SKIP() << "openssl or curl is missing (scripts/setup-packages installs them)";
         }
-        char pattern[] = "/tmp/exporter-tls-lab-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-        // An RSA certificate, so that suites with RSA key exchange could be agreed on.
-        ASSERT_TRUE(succeeds(
-            "openssl req -x509 -newkey rsa:2048 -nodes -days 1 "
-            "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
-            (m_folder / "server.key").string() + " -out " + (m_folder / "server.crt").string()));
-        char salt[CRYPT_GENSALT_OUTPUT_SIZE];
-        ASSERT_NE(crypt_gensalt_rn("$2y$", 5, nullptr, 0, salt, sizeof salt), nullptr);
-        crypt_data data{};
-        m_users = std::string("basic_auth_users:\n  prometheus: ") +
-                  crypt_r("s3cret", salt, &data) + "\n";
-    }
-    void TearDown() override {
-        if (!m_folder.empty()) {
-            fs::remove_all(m_folder);
-        }
-        LabTest::TearDown();
+        ASSERT_TRUE(makeCertificate());
+        m_users = "basic_auth_users:\n" + userLine("prometheus", "s3cret");
     }
 
     // The web configuration, through a new file as editors write it.
     void writeWebConfig(const std::string& tlsChoices) {
-        std::ofstream(m_folder / "web.new")
-            << "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n" +
-                   tlsChoices + m_users;
-        fs::rename(m_folder / "web.new", m_folder / "web.yml");
+        replaceFile("web.yml",
+                    "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n" +
+                        tlsChoices + m_users);
     }
 
     void startExporter(ExporterProcess& exporter, const std::string& settings) {
-        std::ofstream(m_folder / "corvane-control.ini") << settings;
-        std::string error;
-        ASSERT_TRUE(exporter.start(
-            m_program,
-            {"--settings", (m_folder / "corvane-control.ini").string(), "--from",
-             segment().programAddress, "--web.config.file", (m_folder / "web.yml").string()},
-            (m_folder / "exporter.log").string(), error))
-            << error;
+        replaceFile(settingsPath().filename().string(), settings);
+        ExporterLabTest::startExporter(exporter,
+                                       {"--from", segment().programAddress, "--web.config.file",
+                                        (m_folder / "web.yml").string()});
     }
 
     // Whether `openssl s_client` with `options` completes a handshake.
@@ -92,14 +60,9 @@ protected:
         if (pipe != nullptr) {
             pclose(pipe);
         }
-        std::ifstream in(body);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return {read ? std::atoi(status) : 0, text.str()};
+        return {read ? std::atoi(status) : 0, fileText(body)};
     }
 
-    std::string m_program;
-    fs::path m_folder;
     std::string m_users;
 };
 
@@ -164,12 +127,7 @@ TEST_F(ExporterTlsLab, SuitesVersionsAndCurvesAsConfigured) {
             row.status)
             << row.header;
     }
-    const std::string log = [&] {
-        std::ifstream in(m_folder / "exporter.log");
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }();
+    const std::string log = exporterLog();
     EXPECT_NE(log.find("unknown name 'TLS_ECDHE_RSA_WITH_AES_256_CBC_SHA512' in cipher_suites"),
               std::string::npos)
         << log;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "lab/lab_environment.h"
+#include "lab/lab_test_support.h"
 
 extern char** environ;
 
@@ -54,5 +56,38 @@ inline ProgramRun runProgram(const std::vector<std::string>& argv,
     return {spawned == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(out),
             fileText(err)};
 }
+
+// A lab test of corvanectl (the program CORVANE_CORVANECTL names) with a scratch
+// folder of its own for the files it reads and writes.
+class CorvanectlLabTest : public LabTest {
+protected:
+    void SetUp() override {
+        LabTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        const char* program = std::getenv("CORVANE_CORVANECTL");
+        ASSERT_NE(program, nullptr) << "CORVANE_CORVANECTL names the corvanectl to test";
+        m_program = program;
+        char pattern[] = "/tmp/corvanectl-lab-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override {
+        if (!m_folder.empty()) {
+            std::filesystem::remove_all(m_folder);
+        }
+        LabTest::TearDown();
+    }
+
+    ProgramRun runCorvanectl(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> argv = {m_program};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return runProgram(argv, m_folder);
+    }
+
+    std::string m_program;
+    std::filesystem::path m_folder;
+};
 
 }  // namespace corvane::lab

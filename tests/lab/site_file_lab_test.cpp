@@ -26,32 +26,19 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-// Runs `argv` with standard input from /dev/null and the outputs in files of `folder`.
 // What the simulator received, by kind: the tag and where it went.
 using Received = std::multiset<std::pair<std::string, std::string>>;
 
-class SiteFileLab : public LabTest {
+class SiteFileLab : public CorvanectlLabTest {
 protected:
     void SetUp() override {
-        LabTest::SetUp();
-        if (IsSkipped()) {
+        CorvanectlLabTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        const char* program = std::getenv("CORVANE_CORVANECTL");
-        ASSERT_NE(program, nullptr) << "CORVANE_CORVANECTL names the corvanectl to test";
-        m_program = program;
-        char pattern[] = "/tmp/corvane-site-lab-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
         m_settings = m_folder / "operator.ini";
         std::ofstream(m_settings) << "[Config]\nLocalIP=" << local().address.settingsInteger()
                                   << "\n[List]\nTotal=0\n";
-    }
-    void TearDown() override {
-        if (!m_folder.empty()) {
-            fs::remove_all(m_folder);
-        }
-        LabTest::TearDown();
     }
 
     // corvanectl with the lab's settings; the datagrams it sent stay in `m_sent`.
@@ -137,8 +124,6 @@ protected:
         return m_folder / name;
     }
 
-    std::string m_program;
-    fs::path m_folder;
     fs::path m_settings;
     std::vector<LoggedDatagram> m_sent;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <map>
 
 #include "net/exchange_system.h"
@@ -29,6 +30,7 @@ public:
     std::size_t descriptorLimit = 1000;           // open sockets; more fail with EMFILE
     std::map<Ipv4Address, int> requests;          // sent per address, both ports counted
     std::size_t mostOpen = 0;
+    std::function<void()> onWait;  // runs in each wait, before it
 
     Clock::time_point now() override { return m_now; }
     long long elapsedMs() const {
@@ -48,6 +50,9 @@ public:
     }
 
     int wait(pollfd* fds, std::size_t count, int timeoutMs) override {
+        if (onWait) {
+            onWait();
+        }
         auto next = Clock::time_point::max();
         for (std::size_t i = 0; i < count; ++i) {
             next = std::min(next, dueAt(fds[i].fd));

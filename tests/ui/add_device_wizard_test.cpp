@@ -7,10 +7,16 @@
 #include <QTreeWidget>
 #include <QWindow>
 #include <QtTest>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <future>
 #include <memory>
-#include <mutex>
+#include <string_view>
 #include <vector>
 
+#include "net/fake_search_system.h"
+#include "net/protocol_messages.h"
 #include "packed_value.h"
 #include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
@@ -30,46 +36,54 @@ struct Message {
     MessageStyle style;
 };
 
-struct SentSettings {
-    LocalAddress adapter;
-    MacAddress mac;
-    Ipv4Address ip;
-    Ipv4Address mask;
-    Ipv4Address gateway;
-};
+// The segment under the wizard's real search and settings broadcast, on a scripted clock
+// (tests/net/fake_search_system.h): the modules answer each search on socket A, and
+// nothing is sent or awaited for real. The operations run on a worker thread; the tests
+// look at the scripted system only once the wizard is idle again.
+struct ScriptedSegment {
+    test::FakeSearchSystem system;
+    std::atomic<int> searches{0};
+    std::atomic<int> settingsSends{0};
+    // No search of the core fails after collecting; the page keeps what such a search
+    // found all the same, which this stand-in shows.
+    bool failAfterCollecting = false;
 
-// Stands in for the segment. The operations run on a worker thread; the tests look only
-// once the wizard is idle again, the mutex keeps the records tidy.
-struct FakeNetwork {
-    std::mutex mutex;
-    std::vector<DeviceHello> modules;
-    bool searchSucceeds = true;
-    bool sendSucceeds = true;  // false: not one datagram could be sent
-    int searches = 0;
-    LocalAddress searchAdapter{};
-    std::uint16_t searchClass = 0;
-    std::vector<SentSettings> sent;
-    std::function<void()> duringSearch;  // runs on the worker thread
+    void answerWith(const std::vector<DeviceHello>& modules) {
+        system.replies[0].clear();
+        for (std::size_t i = 0; i < modules.size(); ++i) {
+            system.replies[0].push_back(
+                {static_cast<int>(10 * (i + 1)), test::helloBytes(modules[i]), 0});
+        }
+    }
+    // Neither socket can be made (the adapter has gone): the search fails at once.
+    void breakSockets(bool broken) {
+        system.openError =
+            broken ? std::array<int, 2>{EADDRNOTAVAIL, EADDRNOTAVAIL} : std::array<int, 2>{};
+    }
+    // The datagrams sent with tag `tag`, each (local address, bytes).
+    std::vector<test::FakeSearchSystem::Sent> sentWithTag(std::string_view tag) const {
+        std::vector<test::FakeSearchSystem::Sent> found;
+        for (const auto& sent : system.sent) {
+            if (sent.bytes.size() >= tag.size() &&
+                std::equal(tag.begin(), tag.end(), sent.bytes.begin())) {
+                found.push_back(sent);
+            }
+        }
+        return found;
+    }
 
-    DeviceOperations operations(const std::shared_ptr<FakeNetwork>& self) {
+    DeviceOperations operations(const std::shared_ptr<ScriptedSegment>& self) {
         DeviceOperations ops;
         ops.searchDevices = [self](const LocalAddress& adapter, std::uint16_t deviceClass,
                                    std::vector<DeviceHello>& found) {
-            std::lock_guard lock(self->mutex);
             ++self->searches;
-            self->searchAdapter = adapter;
-            self->searchClass = deviceClass;
-            found = self->modules;
-            if (self->duringSearch) {
-                self->duringSearch();
-            }
-            return self->searchSucceeds;
+            const bool searched = searchDevicesOver(self->system, adapter, deviceClass, found);
+            return searched && !self->failAfterCollecting;
         };
         ops.setNetworkSettings = [self](const LocalAddress& adapter, const MacAddress& mac,
                                         Ipv4Address ip, Ipv4Address mask, Ipv4Address gateway) {
-            std::lock_guard lock(self->mutex);
-            self->sent.push_back({adapter, mac, ip, mask, gateway});
-            return self->sendSucceeds;
+            ++self->settingsSends;
+            return setNetworkSettingsOver(self->system, adapter, mac, ip, mask, gateway);
         };
         return ops;
     }
@@ -120,12 +134,12 @@ const LocalAddress kAdapter{ip("192.168.0.2"), ip("255.255.255.0"), 0};
 
 // One wizard as the main window sets it up: two devices already listed.
 struct Harness {
-    std::shared_ptr<FakeNetwork> network = std::make_shared<FakeNetwork>();
+    std::shared_ptr<ScriptedSegment> network = std::make_shared<ScriptedSegment>();
     std::unique_ptr<CAddDeviceWizard> wizard;
 
-    explicit Harness(std::vector<DeviceHello> modules, bool searchSucceeds = true) {
-        network->modules = std::move(modules);
-        network->searchSucceeds = searchSucceeds;
+    explicit Harness(const std::vector<DeviceHello>& modules, bool searchSucceeds = true) {
+        network->answerWith(modules);
+        network->breakSockets(!searchSucceeds);
         wizard = std::make_unique<CAddDeviceWizard>(nullptr, network->operations(network));
         wizard->localAdapter = kAdapter;
         wizard->searchClass = 3;
@@ -133,13 +147,10 @@ struct Harness {
         wizard->listedMacs = {"11:22:33:44:55:66"};
     }
 
-    int searches() {
-        std::lock_guard lock(network->mutex);
-        return network->searches;
-    }
-    std::vector<SentSettings> sent() {
-        std::lock_guard lock(network->mutex);
-        return network->sent;
+    int searches() const { return network->searches; }
+    // The network settings broadcasts that went out (read once idle).
+    std::vector<test::FakeSearchSystem::Sent> sent() const {
+        return network->sentWithTag(kNetworkSettingsTag);
     }
 
     // Shows the wizard and waits for the automatic first search to be shown.
@@ -268,8 +279,15 @@ private slots:
         QCOMPARE(h.searches(), 0);  // nothing is searched before the wizard shows
         QVERIFY(h.start());
 
-        QCOMPARE(h.network->searchAdapter, kAdapter);
-        QCOMPARE(h.network->searchClass, std::uint16_t{3});
+        // The search request for class 3 went out from the adapter on both sockets.
+        const Request request = buildSearchRequest(3);
+        const auto searches = h.network->sentWithTag(kSearchRequestTag);
+        QCOMPARE(searches.size(), std::size_t{2});
+        for (const auto& sent : searches) {
+            QCOMPARE(sent.local, kAdapter.address);
+            QVERIFY(
+                std::equal(request.begin(), request.end(), sent.bytes.begin(), sent.bytes.end()));
+        }
         // The listed MAC is dropped; the all-zero MAC has an empty text and sorts first.
         QCOMPARE(h.rows(), QStringList({QStringLiteral("|192.168.0.99"),
                                         QStringLiteral("00:1A:00:00:00:03|172.16.0.254"),
@@ -302,7 +320,10 @@ private slots:
 
         std::vector<DeviceHello> modules = threeModules();
         modules.resize(static_cast<std::size_t>(moduleCount));
-        Harness h(modules, succeeds);
+        // Sockets that cannot be made fail a search before it finds anything.
+        const bool afterCollecting = !succeeds && moduleCount > 0;
+        Harness h(modules, succeeds || afterCollecting);
+        h.network->failAfterCollecting = afterCollecting;
         QVERIFY(h.start());
 
         QCOMPARE(h.list()->topLevelItemCount(), expectedRows);
@@ -317,8 +338,9 @@ private slots:
             QCOMPARE(messageCount(), 0);
         }
         // The page stays usable: Refresh searches again and the rows can be picked.
-        h.network->searchSucceeds = true;
-        h.network->modules = threeModules();
+        h.network->breakSockets(false);
+        h.network->failAfterCollecting = false;
+        h.network->answerWith(threeModules());
         h.clickRefresh();
         QCOMPARE(h.searches(), 2);
         QCOMPARE(h.list()->topLevelItemCount(), 3);
@@ -353,9 +375,18 @@ private slots:
     void inputDuringSearchIsDiscarded() {
         Harness h(threeModules());
         QWidget* cancel = h.wizard->button(QWizard::CancelButton);
-        h.network->duringSearch = [cancel] {
+        // At the search's first wait: the click, then a call queued behind it on the
+        // wizard's thread, which the search waits for: the click has been delivered while
+        // the search still runs.
+        auto delivered = std::make_shared<std::promise<void>>();
+        h.network->system.onWait = [cancel, delivered, first = true]() mutable {
+            if (!std::exchange(first, false)) {
+                return;
+            }
             clickFromAnotherThread(cancel);
-            QThread::msleep(200);  // the click is delivered while the search still runs
+            QMetaObject::invokeMethod(
+                cancel, [delivered] { delivered->set_value(); }, Qt::QueuedConnection);
+            delivered->get_future().wait();
         };
         QVERIFY(h.start());
         QTest::qWait(50);
@@ -363,7 +394,7 @@ private slots:
         QCOMPARE(h.rows().size(), 3);
         QVERIFY(!static_cast<QAbstractButton*>(cancel)->isDown());
 
-        h.network->duringSearch = nullptr;
+        h.network->system.onWait = nullptr;
         testing::personClick(cancel);  // the same click outside a search does cancel
         QTRY_VERIFY(!h.wizard->isVisible());
     }
@@ -693,8 +724,10 @@ private slots:
         QFETCH(bool, sendFails);
 
         Harness h(threeModules());
-        h.network->sendSucceeds = !sendFails;
         QVERIFY(h.start());
+        if (sendFails) {
+            h.network->system.sendError = {EACCES, EACCES};
+        }
         h.clickRow(1);  // 0A:00:00:00:00:02, 192.168.0.31
         h.click(QWizard::NextButton);
         QCOMPARE(h.wizard->currentId(), int{CAddDeviceWizard::kConfigurePage});
@@ -718,14 +751,17 @@ private slots:
                  int{finishes ? CAddDeviceWizard::kFinishPage : CAddDeviceWizard::kConfigurePage});
         QCOMPARE(h.wizard->deviceAdded, finishes);
 
-        const std::vector<SentSettings> sent = h.sent();
-        QCOMPARE(sent.size(), std::size_t{sends ? 1u : 0u});
-        if (sends) {
-            QCOMPARE(sent[0].adapter, kAdapter);
-            QCOMPARE(sent[0].mac, kMac0A);
-            QCOMPARE(sent[0].ip, ip(newIp.toLatin1().constData()));
-            QCOMPARE(sent[0].mask, ip(mask.toLatin1().constData()));
-            QCOMPARE(sent[0].gateway, ip(gateway.toLatin1().constData()));
+        // One broadcast tried; when it could be sent, one copy from the adapter per socket.
+        QCOMPARE(h.network->settingsSends.load(), sends ? 1 : 0);
+        const auto sent = h.sent();
+        QCOMPARE(sent.size(), std::size_t{sends && !sendFails ? 2u : 0u});
+        const Request request = buildNetworkSettingsRequest(
+            kMac0A, ip(newIp.toLatin1().constData()), ip(mask.toLatin1().constData()),
+            ip(gateway.toLatin1().constData()));
+        for (const auto& copy : sent) {
+            QCOMPARE(copy.local, kAdapter.address);
+            QVERIFY(
+                std::equal(request.begin(), request.end(), copy.bytes.begin(), copy.bytes.end()));
         }
         if (finishes) {
             // The main window takes the new address from the candidate.

@@ -9,12 +9,14 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <future>
 #include <map>
-#include <thread>
 
 #include "app/string_tables.h"
 #include "devices/device_list_storage.h"
-#include "fake_sweep.h"
+#include "net/fake_exchange_system.h"
+#include "net/protocol_messages.h"
 #include "reports/address_formats.h"
 #include "ui/check_all_progress.h"
 #include "ui/dlg_main.h"
@@ -31,27 +33,59 @@ struct Message {
     MessageStyle style;
 };
 
-// Modules that answer a status read with a given record, or stay silent.
+// A module's status reply carrying `settings`: the single form, or the entry list when
+// it has outputs (an entry of another kind is skipped as the module's own would be).
+test::Bytes statusReply(const StreamSettings& settings) {
+    test::Bytes bytes(kStatusReplyTag.begin(), kStatusReplyTag.end());
+    if (settings.outputCount == 0) {
+        const SettingsRequest single = buildSettingsRequest(settings);
+        bytes.insert(bytes.end(), single.begin() + kTagLength, single.end());
+        return bytes;
+    }
+    for (std::size_t i = 0; i < settings.outputCount; ++i) {
+        const OutputEntry& entry = settings.outputs[i];
+        std::array<std::uint8_t, kStreamEntryLength> wire{};
+        wire[0] = static_cast<std::uint8_t>(entry.control >> 8);
+        wire[1] = static_cast<std::uint8_t>(entry.control);
+        std::memcpy(wire.data() + 2, &entry.ip, 4);
+        wire[6] = static_cast<std::uint8_t>(entry.port >> 8);
+        wire[7] = static_cast<std::uint8_t>(entry.port);
+        bytes.insert(bytes.end(), wire.begin(), wire.end());
+    }
+    return bytes;
+}
+
+// Modules that answer a status read with a given record, or stay silent, under the real
+// sweep on a scripted kernel (tests/net/fake_exchange_system.h): a silent module's three
+// seconds pass without waiting. The sweep runs on a worker thread; the tests look at
+// the kernel only once the command has ended.
 struct FakeModules {
     std::map<Ipv4Address, StreamSettings> answering;
-    std::chrono::milliseconds delay{0};
-    std::atomic<int> reads{0};
+    test::FakeExchangeSystem system;
+
+    // Status reads asked for: each sends its request on both ports.
+    int reads() const {
+        int sent = 0;
+        for (const auto& [address, count] : system.requests) {
+            sent += count;
+        }
+        return sent / 2;
+    }
 
     DeviceOperations operations() {
         DeviceOperations operations;
-        operations.getStreamSettings = [this](const LocalAddress&, Ipv4Address ip,
-                                              StreamSettings& settings) {
-            ++reads;
-            std::this_thread::sleep_for(delay);
-            settings = {};
-            const auto found = answering.find(ip);
-            if (found == answering.end()) {
-                return false;
-            }
-            settings = found->second;
-            return true;
-        };
-        operations.sweepStatus = testing::sweepOf(operations.getStreamSettings);
+        operations.sweepStatus =
+            [this](const LocalAddress& local, const std::vector<Ipv4Address>& targets,
+                   const SweepOptions& options,
+                   const std::function<void(std::size_t, const StatusReading&)>& onResult,
+                   const std::atomic<bool>* cancel) {
+                system.modules.clear();
+                for (const auto& [address, settings] : answering) {
+                    system.modules[address] = {
+                        std::vector<test::FakeDelivery>{{5, statusReply(settings), 0, {}}}, {}};
+                }
+                return corvane::sweepStatus(local, targets, options, onResult, cancel, system);
+            };
         return operations;
     }
 };
@@ -147,8 +181,9 @@ private slots:
             {Ipv4Address::fromOctets(10, 77, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0), 0},
             {Ipv4Address::fromOctets(10, 78, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0), 0}};
         m_modules.answering.clear();
-        m_modules.delay = std::chrono::milliseconds(0);
-        m_modules.reads = 0;
+        m_modules.system.requests.clear();
+        m_modules.system.descriptorLimit = 1000;
+        m_modules.system.onWait = nullptr;
         setMessageHandler([this](const QString& text, MessageStyle style) {
             m_messages.push_back({text, style});
             return style == MessageStyle::question ? m_answer : MessageAnswer::ok;
@@ -269,7 +304,7 @@ private slots:
         QCOMPARE(icon(*window, 1), static_cast<int>(StateIcon::silent));
         QCOMPARE(cell(*window, 1, 3), QStringLiteral("No"));
         QCOMPARE(cell(*window, 2, 4), QStringLiteral("239.1.1.1:5000"));
-        QCOMPARE(m_modules.reads.load(), 3);
+        QCOMPARE(m_modules.reads(), 3);
     }
 
     // Rows that share an address point at each other once Check All has run; their
@@ -306,42 +341,25 @@ private slots:
     }
 
     // Three modules have answered and the fourth is in flight when Cancel is pressed:
-    // the fourth still reports, the fifth is never asked. The sweep holds the fourth
-    // until the cancel flag is up, so nothing here depends on how long a read takes.
+    // the fourth still reports, the fifth is never asked. With descriptors for one read
+    // at a time the sweep reads the modules one after another; the scripted kernel holds
+    // the fourth read until Cancel has been pressed, so nothing here depends on how long
+    // a read takes.
     void checkAllCanBeCancelledAfterTheModuleInFlight() {
         storeDevices(5);
         for (int i = 0; i < 5; ++i) {
             m_modules.answering[ip(10 + i)] =
                 runningTo(Ipv4Address::fromOctets(239, 1, 1, 1), 1234);
         }
-        m_modules.reads = 0;
-        DeviceOperations operations = m_modules.operations();
-        const auto read = operations.getStreamSettings;
-        operations.sweepStatus =
-            [read](const LocalAddress& local, const std::vector<Ipv4Address>& targets,
-                   const SweepOptions&,
-                   const std::function<void(std::size_t, const StatusReading&)>& onResult,
-                   const std::atomic<bool>* cancel) {
-                std::size_t reported = 0;
-                for (std::size_t i = 0; i < targets.size() && !cancel->load(); ++i) {
-                    StatusReading reading;
-                    reading.deviceIp = targets[i];
-                    reading.outcome = read(local, targets[i], reading.settings)
-                                          ? StatusOutcome::answered
-                                          : StatusOutcome::timeout;
-                    while (i == 3 && !cancel->load()) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // in flight
-                    }
-                    onResult(i, reading);
-                    ++reported;
-                }
-                return reported;
-            };
-        auto window = std::make_unique<CDlgMain>(*m_settings, operations,
-                                                 [this](std::vector<LocalAddress>& list) {
-                                                     list = m_addresses;
-                                                     return true;
-                                                 });
+        m_modules.system.descriptorLimit = 2;  // one read's two sockets
+        auto cancelled = std::make_shared<std::promise<void>>();
+        const std::shared_future<void> held = cancelled->get_future().share();
+        m_modules.system.onWait = [this, held] {
+            if (m_modules.system.requests.count(ip(13)) != 0) {  // the fourth is in flight
+                held.wait_for(std::chrono::seconds(10));         // bounded: a failing test ends
+            }
+        };
+        auto window = openWindow();
         window->show();
         QString progressText;
         QTimer watcher;
@@ -350,6 +368,7 @@ private slots:
             if (progress != nullptr && progress->isVisible() && progressText.isEmpty()) {
                 progressText = progress->findChild<QLabel*>()->text();
                 QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+                cancelled->set_value();
             }
         });
         watcher.start(20);
@@ -357,7 +376,7 @@ private slots:
         // The progress window came up (after its delay) with three answered.
         QVERIFY2(progressText.startsWith(QStringLiteral("Checking device 3 of 5")),
                  qPrintable(progressText));
-        QCOMPARE(m_modules.reads.load(), 4);  // the fourth was in flight when Cancel came
+        QCOMPARE(m_modules.reads(), 4);  // the fourth was in flight when Cancel came
         QCOMPARE(icon(*window, 3), static_cast<int>(StateIcon::running));
         QCOMPARE(icon(*window, 4), static_cast<int>(StateIcon::notQueried));
     }

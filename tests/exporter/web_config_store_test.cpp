@@ -1,6 +1,8 @@
-// The web configuration changed under a running exporter: what a reload takes and what it
-// refuses (TLS or authentication turned off, unknown names), and the TLS context it makes:
-// forward-secret AEAD suites only unless the file names others.
+// The web configuration in force under a running exporter: what a reload takes, what
+// leaves the last good version in force (a refusal, a file that does not parse, a damaged
+// or missing file, a certificate that cannot be loaded), a file read while it is being
+// written, and the TLS context it makes: forward-secret AEAD suites only unless the file
+// names others. Which changes a reload refuses is the parser's test's matter.
 #include <gtest/gtest.h>
 
 #include <openssl/ec.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "exporter/web_config_store.h"
@@ -56,13 +59,46 @@ bool writeTestCertificate(const fs::path& folder) {
     return written;
 }
 
-class WebConfigReload : public ::testing::Test {
+// The files as the system has them, but for what the test says is being written: the
+// web configuration reads as torn `tornReads` more times, and while
+// `certificateBeingWritten` every look at the certificate finds it newer than the last.
+struct FilesBeingWritten {
+    int tornReads = 0;
+    bool certificateBeingWritten = false;
+    std::int64_t certificateEdits = 0;
+
+    WebConfigFiles files() {
+        WebConfigFiles files;
+        files.read = [this](const std::string& path, std::size_t most, std::string& text,
+                            FileStamp& stamp, std::string& error) {
+            if (tornReads > 0) {
+                --tornReads;
+                return StampedRead::changing;
+            }
+            return readStampedFile(path, most, text, stamp, error);
+        };
+        files.stamp = [this](const std::string& path) {
+            FileStamp stamp = stampOf(path);
+            if (certificateBeingWritten && path.ends_with("server.crt")) {
+                stamp.modifiedNs += ++certificateEdits;
+            }
+            return stamp;
+        };
+        return files;
+    }
+};
+
+class WebConfigStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/web-config-reload-XXXXXX";
+        char pattern[] = "/tmp/web-config-store-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_folder = pattern;
         ASSERT_TRUE(writeTestCertificate(m_folder));
+        for (const char* other : {"renewed", "other"}) {
+            fs::create_directory(m_folder / other);
+            ASSERT_TRUE(writeTestCertificate(m_folder / other));
+        }
     }
     void TearDown() override { fs::remove_all(m_folder); }
 
@@ -70,6 +106,10 @@ protected:
     void write(const std::string& text) {
         std::ofstream(m_folder / "web.new") << text;
         fs::rename(m_folder / "web.new", path());
+    }
+    // `name` in place of the one in force, moved from the folder `from`.
+    void moveIn(const char* from, const char* name) {
+        fs::rename(m_folder / from / name, m_folder / name);
     }
     fs::path path() const { return m_folder / "web.yml"; }
 
@@ -82,51 +122,98 @@ std::string usersNamed(const std::string& name) {
     return "basic_auth_users:\n  " + name + ": " + kHash + "\n";
 }
 
-TEST_F(WebConfigReload, TakesChangesButNeverTurnsProtectionOff) {
+TEST_F(WebConfigStoreTest, TakesChangesAndKeepsTheLastGoodVersion) {
     write(kTls + usersNamed("alice"));
     WebConfigStore store(path().string());
     std::string error;
     ASSERT_TRUE(store.load(error)) << error;
     struct Row {
         const char* name;
-        std::string text;
+        std::function<void()> change;
         bool taken;
         const char* user;  // the one user in force after it
     };
     const Row rows[] = {
-        {"emptied", "", false, "alice"},
-        {"comments only", "# to be written\n", false, "alice"},
-        {"users without TLS", usersNamed("alice"), false, "alice"},
-        {"an empty user list", kTls + "basic_auth_users:\n", false, "alice"},
-        {"another user", kTls + usersNamed("bob"), true, "bob"},
-        {"an unknown suite",
-         kTls + "  cipher_suites: [TLS_RSA_WITH_AES_512_SHA]\n" + usersNamed("carol"), false,
+        {"TLS turned off", [&] { write(usersNamed("alice")); }, false, "alice"},
+        {"another user", [&] { write(kTls + usersNamed("bob")); }, true, "bob"},
+        {"removed", [&] { fs::remove(path()); }, false, "bob"},
+        {"binary junk", [&] { write(std::string("\xff\xfe\0\x1b[2J\x80", 8)); }, false, "bob"},
+        {"over a mebibyte",
+         [&] { write(kTls + usersNamed("carol") + "#" + std::string(1 << 20, 'x') + "\n"); }, false,
          "bob"},
-        {"an unknown curve", kTls + "  curve_preferences: [CurveP128]\n" + usersNamed("carol"),
-         false, "bob"},
         {"a suite this OpenSSL lacks",
-         kTls + "  cipher_suites: [TLS_RSA_WITH_RC4_128_SHA]\n" + usersNamed("carol"), false,
-         "bob"},
+         [&] {
+             write(kTls + "  cipher_suites: [TLS_RSA_WITH_RC4_128_SHA]\n" + usersNamed("carol"));
+         },
+         false, "bob"},
         {"a suite and curve chosen",
-         kTls +
-             "  cipher_suites: [TLS_ECDHE_ECDSA_WITH_AES_256_GCM_SHA384]\n"
-             "  curve_preferences: [CurveP384, CurveP256]\n" +
-             usersNamed("carol"),
+         [&] {
+             write(kTls +
+                   "  cipher_suites: [TLS_ECDHE_ECDSA_WITH_AES_256_GCM_SHA384]\n"
+                   "  curve_preferences: [CurveP384, CurveP256]\n" +
+                   usersNamed("carol"));
+         },
+         true, "carol"},
+        {"the certificate damaged", [&] { std::ofstream(m_folder / "server.crt") << "junk\n"; },
+         false, "carol"},
+        {"the key of another certificate", [&] { moveIn("other", "server.key"); }, false, "carol"},
+        {"certificate and key renewed",
+         [&] {
+             moveIn("renewed", "server.crt");
+             moveIn("renewed", "server.key");
+         },
          true, "carol"},
     };
+    auto before = store.current();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        write(row.text);
+        row.change();
         const auto active = store.current();
         EXPECT_EQ(store.lastReloadSucceeded(), row.taken);
+        EXPECT_EQ(active != before, row.taken) << "a version not taken leaves the one in force";
         EXPECT_NE(active->tls, nullptr) << "a TLS listener never turns plain";
         ASSERT_EQ(active->config.users.size(), 1u);
         EXPECT_EQ(active->config.users.begin()->first, row.user);
-        EXPECT_EQ(store.current(), active) << "looked at again only once the file changes";
+        EXPECT_EQ(store.current(), active) << "looked at again only once a file changes";
+        before = active;
     }
 }
 
-TEST_F(WebConfigReload, PlainMayTurnToTls) {
+// A file that changed while it was read is not taken, nor counted as seen: the next look
+// reads it again. At the start, a few such reads are tried before giving up.
+TEST_F(WebConfigStoreTest, AFileBeingWrittenIsReadAgain) {
+    write(kTls + usersNamed("alice"));
+    FilesBeingWritten files;
+    files.tornReads = 2;
+    WebConfigStore store(path().string(), files.files());
+    std::string error;
+    ASSERT_TRUE(store.load(error)) << error;
+    const auto first = store.current();
+
+    files.tornReads = 1;
+    write(kTls + usersNamed("bob"));
+    EXPECT_EQ(store.current(), first);
+    EXPECT_TRUE(store.lastReloadSucceeded()) << "a torn read is no failure";
+    EXPECT_EQ(store.current()->config.users.begin()->first, "bob");
+
+    // The certificate replaced while the TLS context was made from it.
+    const auto inForce = store.current()->tls;
+    files.certificateBeingWritten = true;
+    moveIn("renewed", "server.crt");
+    moveIn("renewed", "server.key");
+    EXPECT_EQ(store.current()->tls, inForce);
+    EXPECT_TRUE(store.lastReloadSucceeded());
+    files.certificateBeingWritten = false;
+    EXPECT_NE(store.current()->tls, inForce) << "read again once it holds still";
+
+    FilesBeingWritten restless;
+    restless.tornReads = 3;
+    WebConfigStore never(path().string(), restless.files());
+    EXPECT_FALSE(never.load(error));
+    EXPECT_NE(error.find("kept changing"), std::string::npos) << error;
+}
+
+TEST_F(WebConfigStoreTest, PlainMayTurnToTls) {
     write("");
     WebConfigStore store(path().string());
     std::string error;
@@ -137,7 +224,7 @@ TEST_F(WebConfigReload, PlainMayTurnToTls) {
     EXPECT_TRUE(store.lastReloadSucceeded());
 }
 
-TEST_F(WebConfigReload, UnknownNamesStopTheStart) {
+TEST_F(WebConfigStoreTest, UnknownNamesStopTheStart) {
     write(kTls + "  curve_preferences: [X448]\n");
     WebConfigStore store(path().string());
     std::string error;
@@ -146,7 +233,7 @@ TEST_F(WebConfigReload, UnknownNamesStopTheStart) {
 }
 
 // TLS 1.2 suites on offer: without a choice only ECDHE with GCM or ChaCha20-Poly1305.
-TEST_F(WebConfigReload, ForwardSecretAeadSuitesByDefault) {
+TEST_F(WebConfigStoreTest, ForwardSecretAeadSuitesByDefault) {
     TlsSettings tls;
     tls.certFile = (m_folder / "server.crt").string();
     tls.keyFile = (m_folder / "server.key").string();

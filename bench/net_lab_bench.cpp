@@ -75,7 +75,7 @@ struct Bench {
             if (!startRack(modsim, 1, ports, 0)) {
                 return;
             }
-            const std::uint32_t ip = storedIpv4(lab.segments[0].moduleAddress(1));
+            const Ipv4Address ip = ipv4Of(lab.segments[0].moduleAddress(1));
             std::vector<double> times;
             int failures = 0;
             for (int i = 0; i < 1000; ++i) {
@@ -100,7 +100,7 @@ struct Bench {
         for (std::uint32_t n = 1; n <= 128; ++n) {
             StreamSettings settings;
             answered +=
-                getStreamSettings(local, storedIpv4(lab.segments[0].moduleAddress(n)), settings);
+                getStreamSettings(local, ipv4Of(lab.segments[0].moduleAddress(n)), settings);
         }
         std::printf("| answered | total ms |\n|---|---|\n| %d | %.0f |\n", answered,
                     nowMs() - start);
@@ -116,7 +116,7 @@ struct Bench {
         const double cpuStart = cpuMs();
         const double start = nowMs();
         const bool ok =
-            getStreamSettings(local, storedIpv4(lab.segments[0].moduleAddress(1)), settings);
+            getStreamSettings(local, ipv4Of(lab.segments[0].moduleAddress(1)), settings);
         const double wall = nowMs() - start;
         const double cpu = cpuMs() - cpuStart;
         std::printf("| result | wall ms | CPU ms | CPU share of one core |\n|---|---|---|---|\n");
@@ -134,8 +134,8 @@ int main() {
         std::fprintf(stderr, "net_lab_bench: %s\n", reason.c_str());
         return 77;
     }
-    bench.local = LocalAddress{storedIpv4(bench.lab.segments[0].programAddress),
-                               storedIpv4(bench.lab.segments[0].programMask), 0};
+    bench.local = LocalAddress{ipv4Of(bench.lab.segments[0].programAddress),
+                               ipv4Of(bench.lab.segments[0].programMask), 0};
     bench.search();
     bench.statusRoundTrips();
     bench.statusRow();

@@ -49,11 +49,11 @@ std::vector<std::string> silentArguments(int modules, int silent) {
     return arguments;
 }
 
-Figures sweepOnce(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+Figures sweepOnce(const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                   const SweepOptions& options) {
     Figures figures;
     StatusSweep sweep(local, options);
-    for (std::uint32_t ip : targets) {
+    for (Ipv4Address ip : targets) {
         SweepTarget target;
         target.deviceIp = ip;
         target.onResult = [&figures](const StatusReading& reading) {
@@ -93,9 +93,9 @@ bool run(const LabEnvironment& lab, const LocalAddress& local, const Scenario& s
         std::fprintf(stderr, "status_sweep_bench: %s\n", error.c_str());
         return false;
     }
-    std::vector<std::uint32_t> targets;
+    std::vector<Ipv4Address> targets;
     for (int n = 1; n <= scenario.modules; ++n) {
-        targets.push_back(storedIpv4(segment.moduleAddress(static_cast<std::uint32_t>(n))));
+        targets.push_back(ipv4Of(segment.moduleAddress(static_cast<std::uint32_t>(n))));
     }
     rlimit saved{};
     if (getrlimit(RLIMIT_NOFILE, &saved) != 0) {
@@ -134,8 +134,8 @@ int main() {
         std::fprintf(stderr, "status_sweep_bench: %s\n", reason.c_str());
         return 77;
     }
-    const LocalAddress local{storedIpv4(lab.segments[0].programAddress),
-                             storedIpv4(lab.segments[0].programMask), 0};
+    const LocalAddress local{ipv4Of(lab.segments[0].programAddress),
+                             ipv4Of(lab.segments[0].programMask), 0};
     std::printf("## One status sweep\n\n");
     std::printf(
         "| modules | silent | in flight | junk flood | descriptor limit | answered | replies lost "

@@ -58,7 +58,7 @@ bool openReceivers(std::vector<Receiver>& receivers, const LabSegment& segment, 
         std::string error;
         const auto destination =
             parseStreamDestination("239.88.0." + std::to_string(i + 1) + ":6000", error);
-        if (!receivers[i].socket.open(*destination, storedIpv4(segment.programAddress), bufferBytes,
+        if (!receivers[i].socket.open(*destination, ipv4Of(segment.programAddress), bufferBytes,
                                       error)) {
             std::fprintf(stderr, "stream_check_bench: %s\n", error.c_str());
             return false;

@@ -6,7 +6,7 @@ namespace corvane::settings_keys {
 
 // The window's choices.
 inline constexpr char kConfig[] = "Config";
-inline constexpr char kLocalIp[] = "LocalIP";  // stored form of the address to send from
+inline constexpr char kLocalIp[] = "LocalIP";  // the address to send from, as an integer
 inline constexpr char kWatch[] = "Watch";      // 1 while Watch is ticked
 inline constexpr char kWatchSeconds[] = "WatchSeconds";
 

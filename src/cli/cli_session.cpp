@@ -27,13 +27,6 @@ CLI::Validator validatorOf(const std::string& problem, Parse parse) {
 // Bit 0 of a MAC's first octet marks a group (multicast or broadcast) address.
 constexpr std::uint8_t kMulticastBit = 0x01;
 
-// The mask with its first octet in the highest bits, whatever the stored form.
-std::uint32_t hostOrderMask(std::uint32_t stored) {
-    const auto octets = ipOctets(stored);
-    return std::uint32_t{octets[0]} << 24 | std::uint32_t{octets[1]} << 16 |
-           std::uint32_t{octets[2]} << 8 | octets[3];
-}
-
 }  // namespace
 
 std::string systemReason(int error) {
@@ -41,8 +34,9 @@ std::string systemReason(int error) {
 }
 
 CLI::Validator dottedAddress() {
-    return validatorOf("is not an IPv4 address (four numbers 0-255 joined by dots)",
-                       [](const std::string& text) { return parseIpv4(text).has_value(); });
+    return validatorOf(
+        "is not an IPv4 address (four numbers 0-255 joined by dots)",
+        [](const std::string& text) { return Ipv4Address::parse(text).has_value(); });
 }
 
 CLI::Validator deviceAddress() {
@@ -50,7 +44,7 @@ CLI::Validator deviceAddress() {
         "is not an address a module may have (four numbers 0-255 joined by "
         "dots; not 0.x, 127.x, 224 or above, nor ending in .0 or .255)",
         [](const std::string& text) {
-            const auto ip = parseIpv4(text);
+            const auto ip = Ipv4Address::parse(text);
             return ip && isValidDeviceAddress(*ip);
         });
 }
@@ -81,8 +75,8 @@ CLI::Validator networkMask() {
         "is not a network mask (four numbers 0-255 joined by dots, ones then zeros in binary, "
         "such as 255.255.255.0)",
         [](const std::string& text) {
-            const auto mask = parseIpv4(text);
-            const std::uint32_t zeros = mask ? ~hostOrderMask(*mask) : 0;
+            const auto mask = Ipv4Address::parse(text);
+            const std::uint32_t zeros = mask ? ~mask->hostOrder() : 0;
             return mask && (zeros & (zeros + 1)) == 0;
         });
 }
@@ -92,8 +86,8 @@ CLI::Validator destination() {
                        [](const std::string& text) { return parseDestination(text).has_value(); });
 }
 
-std::uint32_t addressOf(const std::string& text) {
-    return parseIpv4(text).value_or(0);
+Ipv4Address addressOf(const std::string& text) {
+    return Ipv4Address::parse(text).value_or(Ipv4Address());
 }
 
 CliSession::CliSession(std::string executable) : m_executable(std::move(executable)) {}
@@ -145,7 +139,7 @@ DeviceList CliSession::deviceList(bool sayMissing) const {
 }
 
 LocalAddress CliSession::sourceAddress() const {
-    std::optional<std::uint32_t> requested;
+    std::optional<Ipv4Address> requested;
     if (m_fromText) {
         requested = addressOf(*m_fromText);
     }
@@ -165,7 +159,7 @@ LocalAddress CliSession::sourceAddress() const {
     return choice.address;
 }
 
-std::optional<std::uint32_t> CliSession::defaultSourceAddress() const {
+std::optional<Ipv4Address> CliSession::defaultSourceAddress() const {
     try {
         return sourceAddress().address;
     } catch (const CommandError&) {

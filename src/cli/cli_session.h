@@ -54,8 +54,8 @@ CLI::Validator moduleMac();      // six hex pairs, neither broadcast nor multica
 CLI::Validator networkMask();    // A.B.C.D whose bits are ones, then zeros
 CLI::Validator destination();    // A.B.C.D:PORT, port 1 to 65535
 
-// Stored form of a text the validators above have accepted.
-std::uint32_t addressOf(const std::string& text);
+// The address of a text the validators above have accepted.
+Ipv4Address addressOf(const std::string& text);
 
 class CliSession {
 public:
@@ -80,7 +80,7 @@ public:
     LocalAddress sourceAddress() const;
 
     // The address that sourceAddress() would give, or nothing where it would fail.
-    std::optional<std::uint32_t> defaultSourceAddress() const;
+    std::optional<Ipv4Address> defaultSourceAddress() const;
 
 private:
     std::string m_executable;

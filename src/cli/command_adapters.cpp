@@ -15,13 +15,13 @@ namespace {
 int runAdapters(const CliSession& session, OutputForm form) {
     std::vector<LocalAddress> addresses;
     listLocalAddresses(addresses);  // none, or a failed query, prints an empty list
-    const std::optional<std::uint32_t> chosen = session.defaultSourceAddress();
+    const std::optional<Ipv4Address> chosen = session.defaultSourceAddress();
     Table table{{{"ADDRESS", "address"}, {"MASK", "mask"}, {"DEFAULT", "default"}}, {}};
     Json document = Json::array();
     for (const LocalAddress& local : addresses) {
         const bool isDefault = chosen == local.address;
-        const std::string address = formatIpAddress(local.address);
-        const std::string mask = formatIpAddress(local.mask);
+        const std::string address = local.address.text();
+        const std::string mask = local.mask.text();
         table.rows.push_back({address, mask, isDefault ? "yes" : ""});
         document.push_back({{"address", address}, {"mask", mask}, {"default", isDefault}});
     }

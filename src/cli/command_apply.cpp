@@ -89,8 +89,7 @@ std::vector<Replacement> replacementsOf(const std::vector<std::string>& texts) {
 }
 
 std::string moduleTitle(const ModulePlan& module) {
-    std::string title =
-        formatMacAddress(module.mac) + " (at " + formatIpAddress(module.currentIp) + ")";
+    std::string title = formatMacAddress(module.mac) + " (at " + module.currentIp.text() + ")";
     if (module.replaces) {
         title += ", replacing " + formatMacAddress(*module.replaces);
     }
@@ -149,7 +148,7 @@ bool sendModule(const LocalAddress& local, const ModulePlan& module) {
     errno = 0;
     if (module.setOutput && !setStreamSettings(local, module.finalIp(), module.output)) {
         std::cerr << "corvanectl: " << formatMacAddress(module.mac) << ": could not send to "
-                  << formatIpAddress(module.finalIp()) << systemReason(errno) << '\n';
+                  << module.finalIp().text() << systemReason(errno) << '\n';
         sent = false;
     }
     return sent;
@@ -207,7 +206,7 @@ void reportReplacements(const std::vector<const ModulePlan*>& sent) {
             std::cout << "The device list of corvane-control still names "
                       << formatMacAddress(*module->replaces) << ": remove that row there and add "
                       << formatMacAddress(module->mac) << " with Add (the search finds it at "
-                      << formatIpAddress(module->finalIp()) << ").\n";
+                      << module->finalIp().text() << ").\n";
         }
     }
 }

@@ -46,7 +46,7 @@ bool selectTargets(const std::vector<ResolvedTarget>& targets,
             }
         }
         if (!found) {
-            std::cerr << "corvanectl: " << texts[t] << " (" << formatIpAddress(targets[t].ip)
+            std::cerr << "corvanectl: " << texts[t] << " (" << targets[t].ip.text()
                       << "): the search did not find it, so it is not in the file\n";
             allFound = false;
         }

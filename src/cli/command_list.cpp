@@ -16,7 +16,7 @@ int runList(const CliSession& session, OutputForm form) {
     Table table{{{"#", "position"}, {"MAC", "mac"}, {"IP", "ip"}}, {}};
     Json document = Json::array();
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::string ip = formatIpAddress(list[i].ipAddress);
+        const std::string ip = list[i].ipAddress.text();
         table.rows.push_back({std::to_string(i + 1), list[i].macAddress, ip});
         document.push_back({{"position", i + 1}, {"mac", list[i].macAddress}, {"ip", ip}});
     }

@@ -38,12 +38,12 @@ int protocolIndex(const std::string& name) {
 }
 
 void send(const CliSession& session, const std::string& text, const StreamSettings& settings) {
-    const std::uint32_t ip = resolveTargets(session, {text}).front().ip;
+    const Ipv4Address ip = resolveTargets(session, {text}).front().ip;
     const LocalAddress local = session.sourceAddress();
     errno = 0;
     if (!setStreamSettings(local, ip, settings)) {
-        throw CommandError(kExitFailure, "could not send to " + formatIpAddress(ip) + " from " +
-                                             formatIpAddress(local.address) + systemReason(errno));
+        throw CommandError(kExitFailure, "could not send to " + ip.text() + " from " +
+                                             local.address.text() + systemReason(errno));
     }
 }
 

@@ -53,14 +53,14 @@ std::string outputPath(const std::string& option, const PassportData& data) {
 }
 
 int runPassport(const CliSession& session, const PassportOptions& options) {
-    const std::uint32_t ip = resolveTargets(session, {options.target}).front().ip;
+    const Ipv4Address ip = resolveTargets(session, {options.target}).front().ip;
     if (options.output != kStandardOutput) {
         refusePlantedLink(options.output);  // before anything is sent, and again below
     }
     const LocalAddress local = session.sourceAddress();
     PassportData data{};
     if (!getPassportData(local, ip, data)) {
-        throw CommandError(kExitFailure, formatIpAddress(ip) + ": the module did not answer");
+        throw CommandError(kExitFailure, ip.text() + ": the module did not answer");
     }
     if (options.output == kStandardOutput) {
         std::cout << passportText(encodePassportBlock(makePassportBlock(ip, data)));

@@ -32,8 +32,8 @@ int runSearch(const CliSession& session, const SearchOptions& options) {
         error = errno;  // before the progress line is erased
     }
     if (!searched) {
-        throw CommandError(kExitFailure, "could not send the search from " +
-                                             formatIpAddress(local.address) + systemReason(error));
+        throw CommandError(kExitFailure, "could not send the search from " + local.address.text() +
+                                             systemReason(error));
     }
     Table table{{{"MAC", "mac"},
                  {"IP", "ip"},
@@ -46,9 +46,9 @@ int runSearch(const CliSession& session, const SearchOptions& options) {
     for (const FoundModule& module : sortFoundModules(found)) {
         const DeviceHello& hello = module.hello;
         const std::string mac = formatMacAddress(hello.mac);
-        const std::string ip = formatIpAddress(hello.ipAddress);
-        const std::string mask = formatIpAddress(hello.networkMask);
-        const std::string gateway = formatIpAddress(hello.defaultGateway);
+        const std::string ip = Ipv4Address::fromNetworkOrder(hello.ipAddress).text();
+        const std::string mask = Ipv4Address::fromNetworkOrder(hello.networkMask).text();
+        const std::string gateway = Ipv4Address::fromNetworkOrder(hello.defaultGateway).text();
         const unsigned deviceClass = hello.deviceClassValue();
         table.rows.push_back({mac, ip, mask, gateway, std::to_string(deviceClass),
                               module.duplicateAddress ? "duplicate address" : ""});

@@ -26,7 +26,7 @@ int runSetAddress(const CliSession& session, const SetAddressOptions& options) {
     if (!setNetworkSettings(local, parseMac(options.mac).value(), addressOf(options.ip),
                             addressOf(options.mask), addressOf(options.gateway))) {
         throw CommandError(kExitFailure, "could not send the settings from " +
-                                             formatIpAddress(local.address) + systemReason(errno));
+                                             local.address.text() + systemReason(errno));
     }
     return kExitSuccess;
 }

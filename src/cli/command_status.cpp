@@ -72,13 +72,12 @@ void addRow(const Target& target, const StatusReading& reading, bool withList, T
         }
         cells = {target.position != 0 ? std::to_string(target.position) : "", target.mac};
     }
-    object["ip"] = formatIpAddress(target.ip);
+    object["ip"] = target.ip.text();
     object["answered"] = s.answered;
     if (target.invalid) {
         object["invalid_address"] = true;
     }
-    cells.insert(cells.end(),
-                 {formatIpAddress(target.ip), target.invalid ? "invalid" : yesNo(s.answered)});
+    cells.insert(cells.end(), {target.ip.text(), target.invalid ? "invalid" : yesNo(s.answered)});
     if (s.answered) {
         object["running"] = s.running;
         object["form"] = s.entries ? "entries" : "single";
@@ -125,7 +124,7 @@ Table statusTable(bool withList) {
 void reportProblems(const std::vector<Target>& targets, const std::vector<StatusReading>& readings,
                     const LocalAddress& local) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        const std::string ip = formatIpAddress(targets[i].ip);
+        const std::string ip = targets[i].ip.text();
         const StatusOutcome outcome = readings[i].outcome;
         if (targets[i].invalid) {
             std::cerr << "corvanectl: position " << targets[i].position << " of the device list ("
@@ -151,7 +150,7 @@ int runStatus(const CliSession& session, const StatusOptions& options) {
         printReport(std::cout, options.form, table, Json::array());
         return kExitSuccess;
     }
-    std::vector<std::optional<std::uint32_t>> addresses;
+    std::vector<std::optional<Ipv4Address>> addresses;
     for (const Target& target : targets) {
         addresses.push_back(target.invalid ? std::nullopt : std::optional(target.ip));
     }

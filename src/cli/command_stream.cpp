@@ -35,9 +35,9 @@ struct StreamOptions {
 
 // One stream to measure: where it lands, who sends it, how the module wraps it.
 struct PlannedStream {
-    std::optional<std::uint32_t> target;
+    std::optional<Ipv4Address> target;
     StreamDestination destination;
-    std::uint32_t source = 0;  // the sender counted; 0 for any
+    Ipv4Address source;  // the sender counted; unspecified for any
     StreamProtocol protocol = StreamProtocol::unknown;
     bool operator==(const PlannedStream&) const = default;
 };
@@ -49,13 +49,13 @@ StreamProtocol entryProtocol(const OutputEntry& entry) {
 
 // Every running output of an answered module: the single form's one, or each running
 // entry of the list form.
-std::vector<PlannedStream> runningOutputs(std::uint32_t module, const StreamSettings& status) {
+std::vector<PlannedStream> runningOutputs(Ipv4Address module, const StreamSettings& status) {
     const StatusSummary summary = summarizeStatus(true, status);
     std::vector<PlannedStream> streams;
     if (!summary.entries) {
         if (summary.running) {
             streams.push_back({module,
-                               {summary.destinationIp, summary.destinationPort, 0},
+                               {summary.destinationIp, summary.destinationPort, {}},
                                module,
                                streamProtocolFromIndex(summary.protocol)});
         }
@@ -65,7 +65,7 @@ std::vector<PlannedStream> runningOutputs(std::uint32_t module, const StreamSett
         const OutputSummary& output = summary.outputs[i];
         if (output.running) {
             streams.push_back(
-                {module, {output.ip, output.port, 0}, module, entryProtocol(status.outputs[i])});
+                {module, {output.ip, output.port, {}}, module, entryProtocol(status.outputs[i])});
         }
     }
     return streams;
@@ -75,14 +75,14 @@ std::vector<PlannedStream> runningOutputs(std::uint32_t module, const StreamSett
 // which target did not answer or has nothing running. False when any of them.
 bool planTargets(const std::vector<ResolvedTarget>& targets, const LocalAddress& local,
                  std::vector<PlannedStream>& planned) {
-    std::vector<std::optional<std::uint32_t>> addresses;
+    std::vector<std::optional<Ipv4Address>> addresses;
     for (const ResolvedTarget& target : targets) {
         addresses.emplace_back(target.ip);
     }
     const std::vector<StatusReading> readings = sweepTargets(local, addresses);
     bool complete = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        const std::string ip = formatIpAddress(targets[i].ip);
+        const std::string ip = targets[i].ip.text();
         const StatusReading& reading = readings[i];
         if (reading.outcome == StatusOutcome::socket) {
             std::cerr << "corvanectl: " << ip << ": " << socketProblem(reading, local) << '\n';
@@ -125,7 +125,7 @@ std::vector<PlannedStream> plannedGroups(const std::vector<std::string>& groups)
 // A module that reports no destination (0.0.0.0, port 0) sends nowhere; a socket bound
 // there would count whatever else reaches the port.
 bool measurable(const StreamDestination& destination, std::string& error) {
-    if (destination.address != 0 && destination.port != 0) {
+    if (!destination.address.isUnspecified() && destination.port != 0) {
         return true;
     }
     error = destination.text() + ": no destination to measure";

@@ -62,7 +62,7 @@ std::optional<Destination> parseEndpoint(std::string_view text) {
     if (colon == std::string_view::npos) {
         return std::nullopt;
     }
-    const auto ip = parseIpv4(text.substr(0, colon));
+    const auto ip = Ipv4Address::parse(text.substr(0, colon));
     const std::string_view digits = text.substr(colon + 1);
     if (!ip || digits == "0") {
         return ip ? std::optional(Destination{*ip, 0}) : std::nullopt;
@@ -161,14 +161,14 @@ private:
     const std::string& m_name;
 };
 
-std::optional<std::uint32_t> moduleAddress(const std::string& text) {
-    const auto ip = parseIpv4(text);
+std::optional<Ipv4Address> moduleAddress(const std::string& text) {
+    const auto ip = Ipv4Address::parse(text);
     return ip && isValidDeviceAddress(*ip) ? ip : std::nullopt;
 }
 
-std::optional<std::uint32_t> maskAddress(const std::string& text) {
+std::optional<Ipv4Address> maskAddress(const std::string& text) {
     std::string checked = text;
-    return networkMask()(checked).empty() ? parseIpv4(text) : std::nullopt;
+    return networkMask()(checked).empty() ? Ipv4Address::parse(text) : std::nullopt;
 }
 
 SiteSnapshot SiteReader::site(const Json& document) const {
@@ -187,7 +187,7 @@ SiteSnapshot SiteReader::site(const Json& document) const {
     SiteSnapshot site;
     path.clear();
     site.takenAt = text(document, {}, "taken_at", utcTime, "a UTC time (2026-12-08T02:30:00Z)");
-    site.from = text(document, {}, "from", parseIpv4, "an IPv4 address");
+    site.from = text(document, {}, "from", Ipv4Address::parse, "an IPv4 address");
     path.clear();
     const Json& modules = field(document, path, "modules", Json::value_t::array);
     std::set<MacAddress> seen;
@@ -213,7 +213,7 @@ SiteModule SiteReader::module(const Json& object, const JsonPath& path) const {
         "a MAC (six hex pairs)");
     module.ip = text(object, path, "ip", moduleAddress, "an address a module may have");
     module.mask = text(object, path, "mask", maskAddress, "a network mask");
-    module.gateway = text(object, path, "gateway", parseIpv4, "an IPv4 address");
+    module.gateway = text(object, path, "gateway", Ipv4Address::parse, "an IPv4 address");
     module.answered = !object.contains("answered") || flag(object, path, "answered");
     if (module.answered) {
         JsonPath at = path;
@@ -286,14 +286,14 @@ std::string siteFileText(const SiteSnapshot& site) {
     OrderedJson document;
     document["format"] = kSiteFileFormat;
     document["taken_at"] = site.takenAt;
-    document["from"] = formatIpAddress(site.from);
+    document["from"] = site.from.text();
     document["modules"] = OrderedJson::array();
     for (const SiteModule& module : site.modules) {
         OrderedJson json;
         json["mac"] = formatMacAddress(module.mac);
-        json["ip"] = formatIpAddress(module.ip);
-        json["mask"] = formatIpAddress(module.mask);
-        json["gateway"] = formatIpAddress(module.gateway);
+        json["ip"] = module.ip.text();
+        json["mask"] = module.mask.text();
+        json["gateway"] = module.gateway.text();
         if (module.answered) {
             json["output"] = outputJson(module.output);
         } else {

@@ -25,8 +25,8 @@ std::vector<SiteModule> searchSite(const LocalAddress& local) {
         error = errno;  // before the progress line is erased
     }
     if (!searched) {
-        throw CommandError(kExitFailure, "could not send the search from " +
-                                             formatIpAddress(local.address) + systemReason(error));
+        throw CommandError(kExitFailure, "could not send the search from " + local.address.text() +
+                                             systemReason(error));
     }
     std::vector<SiteModule> modules;
     for (const FoundModule& module : sortFoundModules(found)) {
@@ -42,22 +42,22 @@ void readSiteStatus(const LocalAddress& local, std::vector<SiteModule>& modules,
     for (const SiteModule& module : modules) {
         DeviceHello hello{};
         hello.mac = module.mac;
-        hello.ipAddress = module.ip;
+        hello.ipAddress = module.ip.networkOrder();
         hellos.push_back(hello);
     }
     std::map<MacAddress, bool> sharing;
     for (const FoundModule& found : sortFoundModules(hellos)) {
         sharing[found.hello.mac] = found.duplicateAddress;
     }
-    std::vector<std::optional<std::uint32_t>> addresses;
+    std::vector<std::optional<Ipv4Address>> addresses;
     for (std::size_t i = 0; i < modules.size(); ++i) {
         const SiteModule& module = modules[i];
         const bool wanted = selected.empty() || selected[i];
         const bool shared = sharing[module.mac];
         const bool valid = isValidDeviceAddress(module.ip);
         if (wanted && (shared || !valid)) {
-            std::cerr << "corvanectl: " << formatMacAddress(module.mac) << " ("
-                      << formatIpAddress(module.ip) << ") "
+            std::cerr << "corvanectl: " << formatMacAddress(module.mac) << " (" << module.ip.text()
+                      << ") "
                       << (shared ? "shares its address with another module"
                                  : "has an address no module may have")
                       << "; its status was not read\n";
@@ -70,7 +70,7 @@ void readSiteStatus(const LocalAddress& local, std::vector<SiteModule>& modules,
             const bool answered = readings[i].outcome == StatusOutcome::answered;
             mergeStatus(modules[i], summarizeStatus(answered, readings[i].settings));
             if (readings[i].outcome == StatusOutcome::socket) {
-                std::cerr << "corvanectl: " << formatIpAddress(modules[i].ip) << ": "
+                std::cerr << "corvanectl: " << modules[i].ip.text() << ": "
                           << socketProblem(readings[i], local) << '\n';
             }
         }

@@ -44,8 +44,8 @@ std::string portOf(std::uint8_t socket) {
 
 }  // namespace
 
-std::vector<StatusReading> sweepTargets(
-    const LocalAddress& local, const std::vector<std::optional<std::uint32_t>>& addresses) {
+std::vector<StatusReading> sweepTargets(const LocalAddress& local,
+                                        const std::vector<std::optional<Ipv4Address>>& addresses) {
     std::vector<StatusReading> readings(addresses.size());
     std::size_t count = 0;
     for (const auto& address : addresses) {
@@ -80,7 +80,7 @@ std::string socketProblem(const StatusReading& reading, const LocalAddress& loca
         switch (event.kind) {
             case ExchangeEvent::Kind::openFailed:
                 return "cannot open the socket for port " + portOf(event.socket) + " from " +
-                       formatIpAddress(local.address) + ": " + reason;
+                       local.address.text() + ": " + reason;
             case ExchangeEvent::Kind::sendFailed:
                 return "cannot send on port " + portOf(event.socket) + ": " + reason;
             case ExchangeEvent::Kind::receiveFailed:

@@ -17,7 +17,7 @@ namespace corvane::cli {
 // open files allows; standard error says when even the hard limit is too low. The
 // readings carry their exchange's steps, for socketProblem.
 std::vector<StatusReading> sweepTargets(const LocalAddress& local,
-                                        const std::vector<std::optional<std::uint32_t>>& addresses);
+                                        const std::vector<std::optional<Ipv4Address>>& addresses);
 
 // What failed, and why in the system's words, for a reading whose sockets failed:
 // "cannot open the socket for port 9100 from 10.77.0.1: Address already in use".

@@ -56,7 +56,7 @@ Json pidsJson(const std::vector<PidReading>& pids) {
 }
 
 std::string targetText(const StreamRow& row) {
-    return row.target ? formatIpAddress(*row.target) : "";
+    return row.target ? row.target->text() : "";
 }
 
 std::string encapsulationText(const StreamSnapshot& s) {
@@ -104,7 +104,7 @@ std::vector<std::string> csvCells(const StreamRow& row) {
     const StreamSnapshot& s = row.snapshot;
     std::vector<std::string> cells = {targetText(row),
                                       s.destination.text(),
-                                      row.source != 0 ? formatIpAddress(row.source) : "",
+                                      !row.source.isUnspecified() ? row.source.text() : "",
                                       s.arrived ? "true" : "false",
                                       encapsulationText(s),
                                       oneDecimal(s.seconds),
@@ -130,9 +130,9 @@ Json streamJson(const StreamRow& row) {
         errors[name] = s.errors.*counter;
     }
     Json object = Json::object();
-    object["target"] = row.target ? Json(formatIpAddress(*row.target)) : Json(nullptr);
+    object["target"] = row.target ? Json(row.target->text()) : Json(nullptr);
     object["destination"] = s.destination.text();
-    object["source"] = row.source != 0 ? Json(formatIpAddress(row.source)) : Json(nullptr);
+    object["source"] = !row.source.isUnspecified() ? Json(row.source.text()) : Json(nullptr);
     object["arrived"] = s.arrived;
     object["encapsulation"] = s.arrived ? nullOr(encapsulationText(s)) : Json(nullptr);
     object["seconds"] = toMicroseconds(s.seconds);

@@ -13,8 +13,8 @@
 namespace corvane::cli {
 
 struct StreamRow {
-    std::optional<std::uint32_t> target;  // the module's address; none for --group
-    std::uint32_t source = 0;             // the sender counted; 0 for any
+    std::optional<Ipv4Address> target;  // the module's address; none for --group
+    Ipv4Address source;                 // the sender counted; unspecified for any
     StreamSnapshot snapshot;
 };
 

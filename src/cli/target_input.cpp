@@ -19,7 +19,7 @@ bool isPosition(const std::string& text) {
 }
 
 bool isModuleAddress(const std::string& text) {
-    const auto ip = parseIpv4(text);
+    const auto ip = Ipv4Address::parse(text);
     return ip && isValidDeviceAddress(*ip);
 }
 
@@ -33,8 +33,7 @@ ResolvedTarget listed(const std::string& text, const DeviceList& list, std::size
     if (!isValidDeviceAddress(record.ipAddress)) {
         throw CommandError(kExitUsage, "'" + text + "': position " + std::to_string(index + 1) +
                                            " of the device list has the address " +
-                                           formatIpAddress(record.ipAddress) +
-                                           ", which no module may have");
+                                           record.ipAddress.text() + ", which no module may have");
     }
     return {record.ipAddress, index + 1, record.macAddress};
 }
@@ -76,7 +75,7 @@ CLI::Validator targetForm() {
             if (isPosition(text) || parseMac(text) || isModuleAddress(text)) {
                 return {};
             }
-            if (parseIpv4(text)) {
+            if (Ipv4Address::parse(text)) {
                 return "'" + text +
                        "' is not an address a module may have (not 0.x, 127.x, 224 or above, "
                        "nor ending in .0 or .255)";
@@ -99,7 +98,7 @@ ResolvedTarget resolveTarget(const std::string& text, const DeviceList& list) {
     if (const auto mac = parseMac(text)) {
         return byMac(text, *mac, list);
     }
-    return {parseIpv4(text).value_or(0), 0, {}};
+    return {Ipv4Address::parse(text).value_or(Ipv4Address()), 0, {}};
 }
 
 std::vector<ResolvedTarget> resolveTargets(const CliSession& session,

@@ -18,7 +18,7 @@ class Validator;
 namespace corvane::cli {
 
 struct ResolvedTarget {
-    std::uint32_t ip = 0;      // stored form
+    Ipv4Address ip;
     std::size_t position = 0;  // 1-based place in the device list; 0 when not from it
     std::string mac;           // as the list holds it; empty when not from it
 };

@@ -1,11 +1,8 @@
 #include "devices/address_input.h"
 
-#include "reports/address_formats.h"
-
 namespace corvane {
 namespace {
 
-constexpr std::size_t kMaxOctetDigits = 3;
 constexpr std::size_t kMaxPortDigits = 5;
 constexpr unsigned kMaxPort = 65535;
 
@@ -43,25 +40,6 @@ std::optional<unsigned> parseDecimal(std::string_view text, std::size_t maxDigit
 
 }  // namespace
 
-std::optional<std::uint32_t> parseIpv4(std::string_view text) {
-    std::uint8_t octets[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t dot = i < 3 ? text.find('.') : text.size();
-        if (dot == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::string_view part = text.substr(0, dot);
-        const auto value = parseDecimal(part, kMaxOctetDigits);
-        // A leading zero is refused: other readers take "010" as octal 8.
-        if (!value || *value > 255 || (part.size() > 1 && part.front() == '0')) {
-            return std::nullopt;
-        }
-        octets[i] = static_cast<std::uint8_t>(*value);
-        text.remove_prefix(i < 3 ? dot + 1 : dot);
-    }
-    return ipFromOctets(octets[0], octets[1], octets[2], octets[3]);
-}
-
 std::optional<MacAddress> parseMac(std::string_view text) {
     constexpr std::size_t kTextLength = 17;  // six pairs and five separators
     if (text.size() != kTextLength || (text[2] != ':' && text[2] != '-')) {
@@ -94,7 +72,7 @@ std::optional<Destination> parseDestination(std::string_view text) {
     if (colon == std::string_view::npos) {
         return std::nullopt;
     }
-    const auto ip = parseIpv4(text.substr(0, colon));
+    const auto ip = Ipv4Address::parse(text.substr(0, colon));
     const auto port = parsePort(text.substr(colon + 1));
     if (!ip || !port) {
         return std::nullopt;

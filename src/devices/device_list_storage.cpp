@@ -17,10 +17,12 @@ std::string indexedKey(const char* name, std::size_t index) {
 DeviceRecord loadRecord(const SettingsFile& settings, std::size_t n) {
     DeviceRecord record;
     StreamSettings& saved = record.savedSettings;
-    record.ipAddress = static_cast<std::uint32_t>(settings.readInt(kList, indexedKey(kIp, n), 0));
+    record.ipAddress =
+        Ipv4Address::fromSettingsInteger(settings.readInt(kList, indexedKey(kIp, n), 0));
     record.macAddress = settings.readString(kList, indexedKey(kMac, n), "");
     saved.destinationIp =
-        static_cast<std::uint32_t>(settings.readInt(kList, indexedKey(kDestIp, n), 0));
+        Ipv4Address::fromSettingsInteger(settings.readInt(kList, indexedKey(kDestIp, n), 0))
+            .networkOrder();
     saved.destinationPort =
         static_cast<std::uint16_t>(settings.readInt(kList, indexedKey(kPort, n), 0));
     saved.protocol =
@@ -54,10 +56,10 @@ bool saveDeviceList(SettingsFile& settings, const DeviceList& list) {
     for (std::size_t n = 0; n < list.size(); ++n) {
         const DeviceRecord& record = list[n];
         const StreamSettings& saved = record.savedSettings;
-        batch.writeInt(kList, indexedKey(kIp, n), static_cast<std::int32_t>(record.ipAddress));
+        batch.writeInt(kList, indexedKey(kIp, n), record.ipAddress.settingsInteger());
         batch.writeString(kList, indexedKey(kMac, n), record.macAddress);
         batch.writeInt(kList, indexedKey(kDestIp, n),
-                       static_cast<std::int32_t>(saved.destinationIp));
+                       Ipv4Address::fromNetworkOrder(saved.destinationIp).settingsInteger());
         batch.writeInt(kList, indexedKey(kPort, n), saved.destinationPort);
         batch.writeInt(kList, indexedKey(kProtocol, n), saved.protocol);
         batch.writeInt(kList, indexedKey(kFlags, n), saved.flags);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "reports/address_formats.h"
-
 namespace corvane {
 namespace {
 
@@ -20,7 +18,7 @@ unsigned entryState(std::uint16_t control) {
 DeviceRecord DeviceRecord::newRecord() {
     DeviceRecord record;
     record.savedSettings.protocol = kProtocolRtp;
-    record.savedSettings.destinationIp = ipFromOctets(224, 0, 0, 1);
+    record.savedSettings.destinationIp = Ipv4Address::fromOctets(224, 0, 0, 1).networkOrder();
     record.savedSettings.destinationPort = kDefaultDestinationPort;
     return record;
 }

@@ -14,8 +14,8 @@ namespace corvane {
 inline constexpr std::size_t MAX_DEVICES = 128;
 
 struct DeviceRecord {
-    std::uint32_t ipAddress = 0;  // stored form; the key for every exchange
-    std::string macAddress;       // "00:11:22:33:44:55", or empty when never learned
+    Ipv4Address ipAddress;   // the key for every exchange
+    std::string macAddress;  // "00:11:22:33:44:55", or empty when never learned
     // For this run only, never persisted:
     bool queried = false;            // a status read was made
     bool responded = false;          // the last status read got an answer

@@ -10,7 +10,6 @@
 
 #include "app/settings_keys.h"
 #include "net/local_addresses.h"
-#include "reports/address_formats.h"
 
 namespace corvane {
 namespace {
@@ -49,7 +48,7 @@ SettingsState probe(const std::string& path, std::string& reason) {
 std::string addressList(const std::vector<LocalAddress>& addresses) {
     std::string text;
     for (const LocalAddress& local : addresses) {
-        text += (text.empty() ? "" : ", ") + formatIpAddress(local.address);
+        text += (text.empty() ? "" : ", ") + local.address.text();
     }
     return text;
 }
@@ -75,18 +74,18 @@ SettingsAccess checkSettingsAccess(const SettingsLocation& location) {
     return access;
 }
 
-std::uint32_t storedLocalAddress(const SettingsFile& settings) {
-    return static_cast<std::uint32_t>(
+Ipv4Address storedLocalAddress(const SettingsFile& settings) {
+    return Ipv4Address::fromSettingsInteger(
         settings.readInt(settings_keys::kConfig, settings_keys::kLocalIp, 0));
 }
 
 SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
-                                 std::optional<std::uint32_t> requested, std::uint32_t stored,
+                                 std::optional<Ipv4Address> requested, Ipv4Address stored,
                                  UnchosenSource unchosen) {
     SourceChoice choice;
     choice.candidates = usable;
-    choice.requested = requested.value_or(0);
-    const auto find = [&usable](std::uint32_t address) {
+    choice.requested = requested.value_or(Ipv4Address());
+    const auto find = [&usable](Ipv4Address address) {
         return std::find_if(usable.begin(), usable.end(), [address](const LocalAddress& local) {
             return local.address == address;
         });
@@ -105,7 +104,7 @@ SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
         }
         return pick(*found, SourceChoiceReason::requested);
     }
-    if (stored != 0) {
+    if (!stored.isUnspecified()) {
         const auto found = find(stored);
         if (found != usable.end()) {
             return pick(*found, SourceChoiceReason::stored);
@@ -123,7 +122,7 @@ SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
     return choice;
 }
 
-SourceChoice chooseSourceAddress(std::optional<std::uint32_t> requested, std::uint32_t stored) {
+SourceChoice chooseSourceAddress(std::optional<Ipv4Address> requested, Ipv4Address stored) {
     std::vector<LocalAddress> usable;
     listLocalAddresses(usable);  // an empty list is the answer when the query fails
     return chooseSourceAddress(usable, requested, stored);
@@ -137,24 +136,23 @@ std::string sourceChoiceProblem(const SourceChoice& choice) {
         case SourceChoiceStatus::noneUsable:
             return "this computer has no usable IPv4 address to send from";
         case SourceChoiceStatus::requestedNotLocal:
-            return formatIpAddress(choice.requested) +
-                   " is not one of this computer's usable addresses (" + candidates + ")";
+            return choice.requested.text() + " is not one of this computer's usable addresses (" +
+                   candidates + ")";
         case SourceChoiceStatus::severalUnchosen:
             break;
     }
     std::string text =
         "several local addresses could send (" + candidates + "); choose one with --from ADDRESS";
-    if (choice.staleStored != 0) {
-        text +=
-            "; the stored choice " + formatIpAddress(choice.staleStored) + " is not one of them";
+    if (!choice.staleStored.isUnspecified()) {
+        text += "; the stored choice " + choice.staleStored.text() + " is not one of them";
     }
     return text;
 }
 
-SourceChoice chooseFrontEndSource(std::optional<std::uint32_t> requested,
+SourceChoice chooseFrontEndSource(std::optional<Ipv4Address> requested,
                                   const SettingsLocation& location, std::string& settingsProblem) {
     settingsProblem.clear();
-    std::uint32_t stored = 0;
+    Ipv4Address stored;
     if (!requested) {
         const SettingsAccess access = checkSettingsAccess(location);
         if (access.state == SettingsState::unreadable) {

@@ -38,8 +38,8 @@ struct SettingsAccess {
 // that must not act on defaults taken for the operator's choices asks here first.
 SettingsAccess checkSettingsAccess(const SettingsLocation& location);
 
-// "Config"/"LocalIP": the local address last chosen in the window; 0 when none.
-std::uint32_t storedLocalAddress(const SettingsFile& settings);
+// "Config"/"LocalIP": the local address last chosen in the window; unspecified when none.
+Ipv4Address storedLocalAddress(const SettingsFile& settings);
 
 enum class SourceChoiceStatus {
     chosen,
@@ -59,10 +59,10 @@ struct SourceChoice {
     SourceChoiceStatus status = SourceChoiceStatus::noneUsable;
     SourceChoiceReason reason = SourceChoiceReason::requested;  // when chosen
     LocalAddress address{};                                     // when chosen
-    std::uint32_t requested = 0;  // the requested address, 0 when none was
+    Ipv4Address requested;  // the requested address, unspecified when none was
     // A stored address that is not one of the usable ones (another computer's, or an
-    // adapter since removed), so it was passed over; 0 otherwise.
-    std::uint32_t staleStored = 0;
+    // adapter since removed), so it was passed over; unspecified otherwise.
+    Ipv4Address staleStored;
     std::vector<LocalAddress> candidates;  // every usable address, in dotted order
 
     bool chosen() const { return status == SourceChoiceStatus::chosen; }
@@ -72,17 +72,17 @@ struct SourceChoice {
 // `stored` when it is one of them, else the only usable address (or, with
 // `takeFirst`, the first of several).
 SourceChoice chooseSourceAddress(const std::vector<LocalAddress>& usable,
-                                 std::optional<std::uint32_t> requested, std::uint32_t stored,
+                                 std::optional<Ipv4Address> requested, Ipv4Address stored,
                                  UnchosenSource unchosen = UnchosenSource::refuse);
 
 // The same over this computer's addresses (listLocalAddresses).
-SourceChoice chooseSourceAddress(std::optional<std::uint32_t> requested, std::uint32_t stored);
+SourceChoice chooseSourceAddress(std::optional<Ipv4Address> requested, Ipv4Address stored);
 
 // A front end's whole choice: `requested` (--from) when given; otherwise the address
 // stored in the settings at `location`, which must then be readable, else the only
 // usable one. When the settings file exists but cannot be read, nothing is chosen and
 // `settingsProblem` says why, for the operator.
-SourceChoice chooseFrontEndSource(std::optional<std::uint32_t> requested,
+SourceChoice chooseFrontEndSource(std::optional<Ipv4Address> requested,
                                   const SettingsLocation& location, std::string& settingsProblem);
 
 // Why no address was chosen, in one or two lines for the operator, listing the usable

@@ -13,8 +13,8 @@ inline constexpr int kProtocolCount = 3;
 inline constexpr const char* kProtocolNames[kProtocolCount] = {"RTP+", "RTP", "UDP"};
 
 // Start: mode 3, the protocol index (its low byte: nothing selected, -1, goes out as
-// 255), the destination in stored form, the port and the "No stuffings" flag.
-StreamSettings outputStartSettings(int protocol, std::uint32_t destinationIp, std::uint16_t port,
+// 255), the destination, the port and the "No stuffings" flag.
+StreamSettings outputStartSettings(int protocol, Ipv4Address destinationIp, std::uint16_t port,
                                    bool noStuffing);
 
 inline StreamSettings outputStopSettings() {

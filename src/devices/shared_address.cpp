@@ -2,7 +2,7 @@
 
 namespace corvane {
 
-std::vector<std::size_t> othersSharingAddress(const std::vector<std::uint32_t>& addresses,
+std::vector<std::size_t> othersSharingAddress(const std::vector<Ipv4Address>& addresses,
                                               std::size_t index) {
     std::vector<std::size_t> others;
     for (std::size_t other = 0; other < addresses.size(); ++other) {
@@ -14,7 +14,7 @@ std::vector<std::size_t> othersSharingAddress(const std::vector<std::uint32_t>& 
 }
 
 std::vector<std::size_t> othersSharingAddress(const DeviceList& devices, std::size_t row) {
-    std::vector<std::uint32_t> addresses;
+    std::vector<Ipv4Address> addresses;
     addresses.reserve(devices.size());
     for (const DeviceRecord& record : devices) {
         addresses.push_back(record.ipAddress);
@@ -24,13 +24,10 @@ std::vector<std::size_t> othersSharingAddress(const DeviceList& devices, std::si
 
 std::vector<std::size_t> othersSharingAddress(const std::vector<DeviceHello>& found,
                                               std::size_t index) {
-    std::vector<std::uint32_t> addresses;
+    std::vector<Ipv4Address> addresses;
     addresses.reserve(found.size());
     for (const DeviceHello& hello : found) {
-        // A copy: the record is packed, and push_back would bind a reference to a field
-        // that need not be aligned.
-        const std::uint32_t address = hello.ipAddress;
-        addresses.push_back(address);
+        addresses.push_back(Ipv4Address::fromNetworkOrder(hello.ipAddress));
     }
     return othersSharingAddress(addresses, index);
 }

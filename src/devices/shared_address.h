@@ -12,7 +12,7 @@
 namespace corvane {
 
 // The positions, in order, of the other entries of `addresses` equal to the one at `index`.
-std::vector<std::size_t> othersSharingAddress(const std::vector<std::uint32_t>& addresses,
+std::vector<std::size_t> othersSharingAddress(const std::vector<Ipv4Address>& addresses,
                                               std::size_t index);
 
 // The same over a device list's rows and over a search's records.

@@ -115,15 +115,17 @@ void checkSharedAddresses(const SitePlan& plan, const std::vector<SiteModule>& l
     for (const SiteModule& module : live) {
         DeviceHello hello{};
         hello.mac = module.mac;
-        hello.ipAddress = module.ip;
+        hello.ipAddress = module.ip.networkOrder();
         for (const ModulePlan& planned : plan.modules) {
             if (planned.mac == module.mac && planned.setNetwork) {
-                hello.ipAddress = planned.wanted.ip;
+                hello.ipAddress = planned.wanted.ip.networkOrder();
                 moved[module.mac] = true;
             }
         }
         after.push_back(hello);
     }
+    // Keyed by the record's network-order number, the order these refusals have always
+    // been listed in.
     std::map<std::uint32_t, std::vector<MacAddress>> sharing;
     for (const FoundModule& module : sortFoundModules(after)) {
         if (module.duplicateAddress) {
@@ -139,7 +141,8 @@ void checkSharedAddresses(const SitePlan& plan, const std::vector<SiteModule>& l
         for (const MacAddress& mac : macs) {
             names += (names.empty() ? "" : " and ") + formatMacAddress(mac);
         }
-        refusals.push_back(names + " would all have the address " + formatIpAddress(ip));
+        refusals.push_back(names + " would all have the address " +
+                           Ipv4Address::fromNetworkOrder(ip).text());
     }
 }
 
@@ -147,18 +150,19 @@ void checkSubnets(const SitePlan& plan, const LocalAddress& local,
                   std::vector<std::string>& refusals) {
     for (const ModulePlan& planned : plan.modules) {
         if (planned.setNetwork && !inLocalSubnet(planned.wanted.ip, local)) {
-            refusals.push_back(
-                formatMacAddress(planned.mac) + " would get " + formatIpAddress(planned.wanted.ip) +
-                ", outside the subnet of the local address " + formatIpAddress(local.address) +
-                "/" + formatIpAddress(local.mask) + ", where nothing could reach it");
+            refusals.push_back(formatMacAddress(planned.mac) + " would get " +
+                               planned.wanted.ip.text() +
+                               ", outside the subnet of the local address " + local.address.text() +
+                               "/" + local.mask.text() + ", where nothing could reach it");
         }
     }
 }
 
 }  // namespace
 
-bool inLocalSubnet(std::uint32_t ip, const LocalAddress& local) {
-    return (ip & local.mask) == (local.address & local.mask);  // stored form, octet by octet
+bool inLocalSubnet(Ipv4Address ip, const LocalAddress& local) {
+    const std::uint32_t mask = local.mask.hostOrder();
+    return (ip.hostOrder() & mask) == (local.address.hostOrder() & mask);
 }
 
 SitePlan planSite(const std::vector<SiteModule>& wanted, const std::vector<SiteModule>& live,

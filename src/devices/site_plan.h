@@ -30,14 +30,14 @@ struct NotApplied {
 struct ModulePlan {
     MacAddress mac{};                    // the module sent to
     std::optional<MacAddress> replaces;  // the file's module it takes the place of
-    std::uint32_t currentIp = 0;         // where it answers now
+    Ipv4Address currentIp;               // where it answers now
     std::vector<FieldChange> changes;    // from the live module to the file's
     SiteModule wanted;                   // the file's module, with `mac`
     bool setNetwork = false;             // wanted.ip, mask and gateway
     bool setOutput = false;              // `output` (Start or Stop)
     StreamSettings output{};
 
-    std::uint32_t finalIp() const { return setNetwork ? wanted.ip : currentIp; }
+    Ipv4Address finalIp() const { return setNetwork ? wanted.ip : currentIp; }
 };
 
 struct SitePlan {
@@ -51,7 +51,7 @@ SitePlan planSite(const std::vector<SiteModule>& wanted, const std::vector<SiteM
                   const std::vector<Replacement>& replacements, const LocalAddress& local);
 
 // Whether a module at `ip` is in the subnet of the local address `local`.
-bool inLocalSubnet(std::uint32_t ip, const LocalAddress& local);
+bool inLocalSubnet(Ipv4Address ip, const LocalAddress& local);
 
 // What of the plan for one module a read-back of it (`after`, or none when it was not
 // found) does not show, as changes from what it reports to what was wanted; empty

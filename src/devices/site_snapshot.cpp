@@ -35,9 +35,9 @@ const char* yesNo(bool value) {
 SiteModule siteModuleOf(const DeviceHello& hello) {
     SiteModule module;
     module.mac = hello.mac;
-    module.ip = hello.ipAddress;
-    module.mask = hello.networkMask;
-    module.gateway = hello.defaultGateway;
+    module.ip = Ipv4Address::fromNetworkOrder(hello.ipAddress);
+    module.mask = Ipv4Address::fromNetworkOrder(hello.networkMask);
+    module.gateway = Ipv4Address::fromNetworkOrder(hello.defaultGateway);
     module.answered = false;
     return module;
 }
@@ -74,9 +74,9 @@ std::string siteProtocolName(std::uint8_t protocol) {
 
 std::vector<std::pair<std::string, std::string>> siteFields(const SiteModule& module) {
     std::vector<std::pair<std::string, std::string>> fields = {
-        {"ip", formatIpAddress(module.ip)},
-        {"mask", formatIpAddress(module.mask)},
-        {"gateway", formatIpAddress(module.gateway)},
+        {"ip", module.ip.text()},
+        {"mask", module.mask.text()},
+        {"gateway", module.gateway.text()},
         {"answered", yesNo(module.answered)}};
     if (!module.answered) {
         return fields;

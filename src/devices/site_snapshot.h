@@ -19,7 +19,7 @@ struct SiteOutput {
     bool running = false;
     // The single form:
     std::uint8_t protocol = 0;  // index into kProtocolNames
-    std::uint32_t destinationIp = 0;
+    Ipv4Address destinationIp;
     std::uint16_t destinationPort = 0;
     bool noStuffing = false;
     // The entry-list form, kept to be shown and compared, never sent:
@@ -29,16 +29,16 @@ struct SiteOutput {
 
 struct SiteModule {
     MacAddress mac{};
-    std::uint32_t ip = 0;  // stored form, as are mask and gateway
-    std::uint32_t mask = 0;
-    std::uint32_t gateway = 0;
+    Ipv4Address ip;
+    Ipv4Address mask;
+    Ipv4Address gateway;
     bool answered = true;  // its status was read; `output` holds it
     SiteOutput output;
 };
 
 struct SiteSnapshot {
     std::string takenAt;              // UTC, ISO 8601
-    std::uint32_t from = 0;           // the local address that asked, stored form
+    Ipv4Address from;                 // the local address that asked
     std::vector<SiteModule> modules;  // sorted by MAC, one per MAC
 };
 

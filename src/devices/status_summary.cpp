@@ -4,7 +4,6 @@
 
 #include "devices/device_record.h"
 #include "devices/output_settings.h"
-#include "reports/address_formats.h"
 
 namespace corvane {
 namespace {
@@ -27,7 +26,7 @@ StatusSummary summarizeStatus(bool answered, const StreamSettings& status) {
     summary.entries = status.outputCount != 0 || status.inputCount != 0;
     if (!summary.entries) {
         summary.protocol = status.protocol;
-        summary.destinationIp = status.destinationIp;
+        summary.destinationIp = Ipv4Address::fromNetworkOrder(status.destinationIp);
         summary.destinationPort = status.destinationPort;
         summary.noStuffing = (status.flags & kNoStuffingFlag) != 0;
         return summary;
@@ -35,11 +34,13 @@ StatusSummary summarizeStatus(bool answered, const StreamSettings& status) {
     const int outputs = std::min<int>(status.outputCount, kMaxStreamEntries);
     for (int i = 0; i < outputs; ++i) {
         const OutputEntry& entry = status.outputs[i];
-        summary.outputs.push_back({entry.ip, entry.port, entryRunning(entry.control)});
+        summary.outputs.push_back(
+            {Ipv4Address::fromNetworkOrder(entry.ip), entry.port, entryRunning(entry.control)});
     }
     const int inputs = std::min<int>(status.inputCount, kMaxStreamEntries);
     for (int i = 0; i < inputs; ++i) {
-        summary.inputs.push_back({status.inputs[i].ip, status.inputs[i].port});
+        const InputEntry& entry = status.inputs[i];
+        summary.inputs.push_back({Ipv4Address::fromNetworkOrder(entry.ip), entry.port});
     }
     return summary;
 }
@@ -48,8 +49,8 @@ std::string protocolName(std::uint8_t protocol) {
     return protocol < kProtocolCount ? kProtocolNames[protocol] : std::to_string(protocol);
 }
 
-std::string formatEndpoint(std::uint32_t ip, std::uint16_t port) {
-    return formatIpAddress(ip) + ":" + std::to_string(port);
+std::string formatEndpoint(Ipv4Address ip, std::uint16_t port) {
+    return ip.text() + ":" + std::to_string(port);
 }
 
 }  // namespace corvane

@@ -12,13 +12,13 @@
 namespace corvane {
 
 struct OutputSummary {
-    std::uint32_t ip = 0;  // stored form
+    Ipv4Address ip;
     std::uint16_t port = 0;
     bool running = false;
 };
 
 struct InputSummary {
-    std::uint32_t ip = 0;  // the only accepted source, stored form; 0 for any
+    Ipv4Address ip;  // the only accepted source; unspecified for any
     std::uint16_t port = 0;
 };
 
@@ -28,7 +28,7 @@ struct StatusSummary {
     bool entries = false;  // the module reported output or input entries
     // The single form (entries false):
     std::uint8_t protocol = 0;  // index into kProtocolNames
-    std::uint32_t destinationIp = 0;
+    Ipv4Address destinationIp;
     std::uint16_t destinationPort = 0;
     bool noStuffing = false;
     // The entry-list form (entries true), at most kMaxStreamEntries of each:
@@ -43,6 +43,6 @@ StatusSummary summarizeStatus(bool answered, const StreamSettings& status);
 std::string protocolName(std::uint8_t protocol);
 
 // "a.b.c.d:port".
-std::string formatEndpoint(std::uint32_t ip, std::uint16_t port);
+std::string formatEndpoint(Ipv4Address ip, std::uint16_t port);
 
 }  // namespace corvane

@@ -51,16 +51,16 @@ void answerText(httplib::Response& response, int status, const std::string& text
     response.set_content(text + "\n", kPlainText);
 }
 
-nlohmann::json targetGroup(std::uint32_t ip, nlohmann::json labels) {
-    return {{"targets", {formatIpAddress(ip)}}, {"labels", std::move(labels)}};
+nlohmann::json targetGroup(Ipv4Address ip, nlohmann::json labels) {
+    return {{"targets", {ip.text()}}, {"labels", std::move(labels)}};
 }
 
 // Every address of this computer: a target must never be one of them. An empty list
 // when the system cannot say; the sending address is always checked besides.
-std::vector<std::uint32_t> ownAddresses() {
+std::vector<Ipv4Address> ownAddresses() {
     std::vector<LocalAddress> local;
     listLocalAddresses(local);
-    std::vector<std::uint32_t> own;
+    std::vector<Ipv4Address> own;
     for (const LocalAddress& address : local) {
         own.push_back(address.address);
     }
@@ -245,13 +245,12 @@ void ExporterRoutes::targets(const httplib::Request& request, httplib::Response&
         const auto found = m_prober.search();
         if (!found) {
             answerText(response, 500,
-                       "the search could not be sent from " +
-                           formatIpAddress(m_prober.local().address));
+                       "the search could not be sent from " + m_prober.local().address.text());
             return;
         }
         const auto listed = discoverableReplies(*found, m_prober.local(), ownAddresses());
         for (const FoundModule& module : sortFoundModules(listed)) {
-            groups.push_back(targetGroup(module.hello.ipAddress,
+            groups.push_back(targetGroup(Ipv4Address::fromNetworkOrder(module.hello.ipAddress),
                                          {{"mac", formatMacAddress(module.hello.mac)}}));
         }
     } else {
@@ -287,7 +286,7 @@ void ExporterRoutes::index(httplib::Response& response) {
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"Version", CORVANE_VERSION},
         {"Listening on", m_setup.listenAddress},
-        {"Sending from", formatIpAddress(m_prober.local().address) + " (" + m_setup.sourceReason + ")"},
+        {"Sending from", m_prober.local().address.text() + " (" + m_setup.sourceReason + ")"},
         {"Settings file", site->path + " (" + settingsState + ")"},
         {"Targets allowed", m_setup.allowAnyTarget ? "any module address (--allow-any-target)"
                                                    : "module addresses in the sending subnet"},

@@ -111,10 +111,10 @@ void addProbeOptions(CLI::App& app, Options& options) {
         ->type_name("ADDRESS")
         ->check(CLI::Validator(
             [](std::string& text) {
-                return parseIpv4(text) ? std::string()
-                                       : "'" + text +
-                                             "' is not an IPv4 address (four numbers "
-                                             "0-255 joined by dots)";
+                return Ipv4Address::parse(text) ? std::string()
+                                                : "'" + text +
+                                                      "' is not an IPv4 address (four numbers "
+                                                      "0-255 joined by dots)";
             },
             ""));
     app.add_flag("--allow-any-target", options.allowAnyTarget,
@@ -168,9 +168,9 @@ void raiseOpenFiles(const HttpLimits& limits, std::size_t maxProbes, std::size_t
 
 // The local address to send from, as corvanectl chooses it.
 SourceChoice chooseSource(const Options& options, const SettingsLocation& location) {
-    std::optional<std::uint32_t> requested;
+    std::optional<Ipv4Address> requested;
     if (options.from) {
-        requested = parseIpv4(*options.from);
+        requested = Ipv4Address::parse(*options.from);
     }
     std::string settingsProblem;
     SourceChoice choice = chooseFrontEndSource(requested, location, settingsProblem);
@@ -259,8 +259,8 @@ int serve(const Options& options) {
     }
     logLine(LogLevel::info, std::string("listening on ") + options.listen +
                                 (web.current()->tls ? " (TLS)" : "") + "; sending from " +
-                                formatIpAddress(source.address.address) + " (" +
-                                reasonText(source.reason) + "); device list from " + list->path);
+                                source.address.address.text() + " (" + reasonText(source.reason) +
+                                "); device list from " + list->path);
 
     std::atomic<bool> finished{false};
     std::thread signals([&] { watchSignals(server, finished); });

@@ -100,9 +100,9 @@ std::string probeMetrics(const StatusReading& reading, const DeviceList& listed)
 
 std::string probeTrace(const StatusReading& reading, const LocalAddress& local,
                        std::chrono::milliseconds wait) {
-    std::string text = "Status read of " + formatIpAddress(reading.deviceIp) + " from " +
-                       formatIpAddress(local.address) + ", waiting at most " +
-                       std::to_string(wait.count()) + " ms for the reply\n";
+    std::string text = "Status read of " + reading.deviceIp.text() + " from " +
+                       local.address.text() + ", waiting at most " + std::to_string(wait.count()) +
+                       " ms for the reply\n";
     for (const ExchangeEvent& event : reading.trace) {
         char line[160];
         std::snprintf(line, sizeof line, "%+10.3f ms  %-14s port %d", event.offset.count() / 1000.0,

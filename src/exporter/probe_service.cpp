@@ -26,7 +26,7 @@ FileDescriptor makeEventFd() {
 }
 
 // The reading of a probe whose time ran out before its request could go out.
-StatusReading expiredReading(std::uint32_t deviceIp) {
+StatusReading expiredReading(Ipv4Address deviceIp) {
     StatusReading reading;
     reading.deviceIp = deviceIp;
     reading.outcome = StatusOutcome::timeout;
@@ -64,7 +64,7 @@ void ProbeService::wake() {
     [[maybe_unused]] const ssize_t written = ::write(m_wakeFd.get(), &one, sizeof one);
 }
 
-ProbeService::Probe ProbeService::probe(std::uint32_t deviceIp, milliseconds wait, bool trace) {
+ProbeService::Probe ProbeService::probe(Ipv4Address deviceIp, milliseconds wait, bool trace) {
     wait = std::min(wait, kExchangeWait);
     auto promise = std::make_shared<std::promise<StatusReading>>();
     std::future<StatusReading> future = promise->get_future();

@@ -80,7 +80,7 @@ public:
     // One status read of `deviceIp`, taking at most `wait` from now (never more than the
     // exchange's own 3 s) however long a search holds it; blocks until it has a result.
     // With `trace`, the reading carries every step of the exchange.
-    Probe probe(std::uint32_t deviceIp, std::chrono::milliseconds wait, bool trace);
+    Probe probe(Ipv4Address deviceIp, std::chrono::milliseconds wait, bool trace);
 
     // The modules of the class the add-device wizard looks for, from a broadcast search
     // (2 s) or from one that ended less than `maxAge` ago; nothing when it could not be
@@ -101,7 +101,7 @@ private:
     // asking thread, when the service thread was busy past the deadline (abandoned).
     enum class Claim { held, taken, abandoned };
     struct Pending {
-        std::uint32_t deviceIp = 0;
+        Ipv4Address deviceIp;
         std::chrono::milliseconds wait{0};
         TimePoint deadline;
         bool trace = false;

@@ -12,7 +12,7 @@ namespace {
 
 constexpr unsigned kEntryRunning = 1;
 
-StreamRequest requestOf(std::uint32_t module, std::uint32_t ip, std::uint16_t port, int protocol) {
+StreamRequest requestOf(Ipv4Address module, Ipv4Address ip, std::uint16_t port, int protocol) {
     StreamRequest request;
     request.module = module;
     request.destination.address = ip;
@@ -98,12 +98,13 @@ void addMeasured(MetricsText& text, const StreamReading& r) {
 
 }  // namespace
 
-std::vector<StreamRequest> runningOutputs(std::uint32_t module, const StreamSettings& status) {
+std::vector<StreamRequest> runningOutputs(Ipv4Address module, const StreamSettings& status) {
     std::vector<StreamRequest> requests;
     if (status.outputCount == 0 && status.inputCount == 0) {
         if (isOutputActive(status)) {
-            requests.push_back(
-                requestOf(module, status.destinationIp, status.destinationPort, status.protocol));
+            requests.push_back(requestOf(module,
+                                         Ipv4Address::fromNetworkOrder(status.destinationIp),
+                                         status.destinationPort, status.protocol));
         }
         return requests;
     }
@@ -111,8 +112,8 @@ std::vector<StreamRequest> runningOutputs(std::uint32_t module, const StreamSett
     for (int i = 0; i < outputs; ++i) {
         const OutputEntry& entry = status.outputs[i];
         if (((entry.control >> 8) & 0x0Fu) == kEntryRunning) {
-            requests.push_back(
-                requestOf(module, entry.ip, entry.port, (entry.txParams >> 8) & 0x0F));
+            requests.push_back(requestOf(module, Ipv4Address::fromNetworkOrder(entry.ip),
+                                         entry.port, (entry.txParams >> 8) & 0x0F));
         }
     }
     return requests;

@@ -13,7 +13,7 @@ namespace corvane::exporter {
 
 // The destinations of the running outputs: the single output when it runs, or each
 // running entry of the list form, each with its protocol and `module` as the sender.
-std::vector<StreamRequest> runningOutputs(std::uint32_t module, const StreamSettings& status);
+std::vector<StreamRequest> runningOutputs(Ipv4Address module, const StreamSettings& status);
 
 // corvane_stream_* for each measured reading; corvane_stream_unwatched_info for the others.
 std::string streamMetrics(const std::vector<StreamReading>& readings);

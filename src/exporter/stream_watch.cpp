@@ -47,7 +47,7 @@ StreamReading refusal(const StreamRequest& request, StreamState state, std::stri
 }  // namespace
 
 std::string destinationProblem(const StreamDestination& destination) {
-    if (destination.address == 0 || destination.port == 0) {
+    if (destination.address.isUnspecified() || destination.port == 0) {
         return "the status names no destination (" + destination.text() + ")";
     }
     // A socket there would share the ports the status reads and searches receive on, and
@@ -59,7 +59,7 @@ std::string destinationProblem(const StreamDestination& destination) {
     return {};
 }
 
-StreamOpener monitorOpener(std::uint32_t localAddress) {
+StreamOpener monitorOpener(Ipv4Address localAddress) {
     return [localAddress](const StreamRequest& request, StreamTime now,
                           std::string& error) -> std::unique_ptr<WatchedStream> {
         error = destinationProblem(request.destination);

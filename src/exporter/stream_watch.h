@@ -31,7 +31,7 @@ namespace corvane::exporter {
 
 // One destination named by a module's status: where its output lands, sent by it.
 struct StreamRequest {
-    std::uint32_t module = 0;  // stored form: the only sender counted
+    Ipv4Address module;  // the only sender counted
     StreamDestination destination;
     StreamProtocol protocol = StreamProtocol::unknown;
 
@@ -51,9 +51,8 @@ public:
 using StreamOpener = std::function<std::unique_ptr<WatchedStream>(
     const StreamRequest& request, StreamTime now, std::string& error)>;
 
-// The opener of the exporter: joins from `localAddress` (stored form), after
-// destinationProblem.
-StreamOpener monitorOpener(std::uint32_t localAddress);
+// The opener of the exporter: joins from `localAddress`, after destinationProblem.
+StreamOpener monitorOpener(Ipv4Address localAddress);
 // Why a destination is not received at all (empty when it may be): none named, or a
 // unicast port the exporter's own status reads use.
 std::string destinationProblem(const StreamDestination& destination);

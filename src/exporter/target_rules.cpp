@@ -9,20 +9,21 @@
 
 namespace corvane::exporter {
 
-TargetVerdict checkModuleAddress(std::uint32_t ip, const LocalAddress& sending,
-                                 const std::vector<std::uint32_t>& own, bool allowAnyTarget) {
+TargetVerdict checkModuleAddress(Ipv4Address ip, const LocalAddress& sending,
+                                 const std::vector<Ipv4Address>& own, bool allowAnyTarget) {
     if (!isValidDeviceAddress(ip)) {
         return TargetVerdict::notModuleAddress;
     }
     if (std::find(own.begin(), own.end(), ip) != own.end() || ip == sending.address) {
         return TargetVerdict::ownAddress;
     }
-    // Stored form on both sides: the mask applies octet by octet, whatever the byte order.
-    const std::uint32_t hostBits = ~sending.mask;
-    const bool inSubnet = (ip & sending.mask) == (sending.address & sending.mask);
+    const std::uint32_t mask = sending.mask.hostOrder();
+    const std::uint32_t hostBits = ~mask;
+    const std::uint32_t bits = ip.hostOrder();
+    const bool inSubnet = (bits & mask) == (sending.address.hostOrder() & mask);
     // A /31 or /32 has no network or broadcast address of its own.
     if (inSubnet && std::popcount(hostBits) >= 2 &&
-        ((ip & hostBits) == 0 || (ip & hostBits) == hostBits)) {
+        ((bits & hostBits) == 0 || (bits & hostBits) == hostBits)) {
         return TargetVerdict::subnetNetworkOrBroadcast;
     }
     if (!inSubnet && !allowAnyTarget) {
@@ -32,26 +33,26 @@ TargetVerdict checkModuleAddress(std::uint32_t ip, const LocalAddress& sending,
 }
 
 TargetCheck checkTarget(std::string_view text, const LocalAddress& sending,
-                        const std::vector<std::uint32_t>& own, bool allowAnyTarget) {
+                        const std::vector<Ipv4Address>& own, bool allowAnyTarget) {
     if (text.empty()) {
-        return {TargetVerdict::missing, 0};
+        return {TargetVerdict::missing, {}};
     }
-    const auto ip = parseIpv4(text);
+    const auto ip = Ipv4Address::parse(text);
     if (!ip) {
-        return {TargetVerdict::notAnAddress, 0};
+        return {TargetVerdict::notAnAddress, {}};
     }
     const TargetVerdict verdict = checkModuleAddress(*ip, sending, own, allowAnyTarget);
-    return {verdict, verdict == TargetVerdict::accepted ? *ip : 0};
+    return {verdict, verdict == TargetVerdict::accepted ? *ip : Ipv4Address()};
 }
 
 std::vector<DeviceHello> discoverableReplies(const std::vector<DeviceHello>& found,
                                              const LocalAddress& sending,
-                                             const std::vector<std::uint32_t>& own) {
+                                             const std::vector<Ipv4Address>& own) {
     std::vector<DeviceHello> kept;
     std::copy_if(found.begin(), found.end(), std::back_inserter(kept),
                  [&](const DeviceHello& hello) {
-                     return checkModuleAddress(hello.ipAddress, sending, own, false) ==
-                            TargetVerdict::accepted;
+                     return checkModuleAddress(Ipv4Address::fromNetworkOrder(hello.ipAddress),
+                                               sending, own, false) == TargetVerdict::accepted;
                  });
     return kept;
 }

@@ -28,23 +28,23 @@ enum class TargetVerdict {
 
 struct TargetCheck {
     TargetVerdict verdict = TargetVerdict::missing;
-    std::uint32_t ip = 0;  // stored form, when accepted
+    Ipv4Address ip;  // when accepted
 };
 
 // `text` as given in ?target=; `sending` the address the exporter sends from, with its
-// mask; `own` every address of this computer (stored form).
+// mask; `own` every address of this computer.
 TargetCheck checkTarget(std::string_view text, const LocalAddress& sending,
-                        const std::vector<std::uint32_t>& own, bool allowAnyTarget);
+                        const std::vector<Ipv4Address>& own, bool allowAnyTarget);
 
 // The same rules for an address already parsed (a search reply's).
-TargetVerdict checkModuleAddress(std::uint32_t ip, const LocalAddress& sending,
-                                 const std::vector<std::uint32_t>& own, bool allowAnyTarget);
+TargetVerdict checkModuleAddress(Ipv4Address ip, const LocalAddress& sending,
+                                 const std::vector<Ipv4Address>& own, bool allowAnyTarget);
 
 // The search replies the exporter's discovery lists: those whose address is a module
 // address in the sending subnet (any reply may be forged), in the order given.
 std::vector<DeviceHello> discoverableReplies(const std::vector<DeviceHello>& found,
                                              const LocalAddress& sending,
-                                             const std::vector<std::uint32_t>& own);
+                                             const std::vector<Ipv4Address>& own);
 
 // One line for the HTTP 400 answer.
 std::string targetProblem(const TargetCheck& check, std::string_view text);

@@ -7,7 +7,7 @@
 
 namespace corvane {
 
-bool exchangeDatagram(const LocalAddress& localAddress, std::uint32_t deviceIp,
+bool exchangeDatagram(const LocalAddress& localAddress, Ipv4Address deviceIp,
                       const std::uint8_t* request, std::size_t requestLength, std::uint8_t* reply,
                       std::size_t capacity, std::size_t minimumLength, std::size_t* receivedLength,
                       std::chrono::milliseconds wait, ExchangeSystem& system) {

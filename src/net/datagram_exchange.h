@@ -22,7 +22,7 @@ inline constexpr std::chrono::milliseconds kExchangeWait{kExchangeWaitMs};
 // count to `*receivedLength` when given, and the result is true. False when no such
 // datagram arrives in time, or at once when no socket is usable. The steps are those
 // of unicast_exchange.h, over `system`'s clock and sockets (the kernel's in the program).
-bool exchangeDatagram(const LocalAddress& localAddress, std::uint32_t deviceIp,
+bool exchangeDatagram(const LocalAddress& localAddress, Ipv4Address deviceIp,
                       const std::uint8_t* request, std::size_t requestLength, std::uint8_t* reply,
                       std::size_t capacity, std::size_t minimumLength, std::size_t* receivedLength,
                       std::chrono::milliseconds wait = kExchangeWait,

@@ -40,14 +40,14 @@ bool searchDevicesOver(SearchSystem& system, const LocalAddress& localAddress,
     return true;
 }
 
-bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, std::uint32_t ip,
-                        std::uint32_t mask, std::uint32_t gateway) {
+bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, Ipv4Address ip,
+                        Ipv4Address mask, Ipv4Address gateway) {
     return setNetworkSettingsOver(kernelSearchSystem(), localAddress, mac, ip, mask, gateway);
 }
 
 bool setNetworkSettingsOver(SearchSystem& system, const LocalAddress& localAddress,
-                            const MacAddress& mac, std::uint32_t ip, std::uint32_t mask,
-                            std::uint32_t gateway) {
+                            const MacAddress& mac, Ipv4Address ip, Ipv4Address mask,
+                            Ipv4Address gateway) {
     const Request request = buildNetworkSettingsRequest(mac, ip, mask, gateway);
     DeviceSockets sockets(system);
     sockets.broadcast(localAddress, request.data(), request.size());

@@ -35,10 +35,10 @@ bool searchDevicesOver(SearchSystem& system, const LocalAddress& localAddress,
 // Broadcasts the network settings request for the module with `mac`, pauses 200 ms
 // and returns true. The module does not answer, so the only failure that can be known
 // is that neither socket could send: then the result is false, at once.
-bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, std::uint32_t ip,
-                        std::uint32_t mask, std::uint32_t gateway);
+bool setNetworkSettings(const LocalAddress& localAddress, const MacAddress& mac, Ipv4Address ip,
+                        Ipv4Address mask, Ipv4Address gateway);
 bool setNetworkSettingsOver(SearchSystem& system, const LocalAddress& localAddress,
-                            const MacAddress& mac, std::uint32_t ip, std::uint32_t mask,
-                            std::uint32_t gateway);
+                            const MacAddress& mac, Ipv4Address ip, Ipv4Address mask,
+                            Ipv4Address gateway);
 
 }  // namespace corvane

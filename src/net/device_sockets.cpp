@@ -13,7 +13,7 @@ std::uint16_t devicePort(std::size_t index) {
     return index == 0 ? kDevicePortA : kDevicePortB;
 }
 
-bool openDeviceSocket(UdpSocket& socket, std::uint32_t local, std::size_t index, bool broadcast) {
+bool openDeviceSocket(UdpSocket& socket, Ipv4Address local, std::size_t index, bool broadcast) {
     if (!socket.open() || (broadcast && !socket.allowBroadcast()) || !socket.allowAddressReuse()) {
         return false;
     }

@@ -18,7 +18,6 @@
 
 namespace corvane {
 
-inline constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;  // 255.255.255.255
 inline constexpr std::size_t kReceiveBufferLength = 1024;
 inline constexpr int kPassWaitMs = 100;
 // Datagrams taken from one socket in one pass; a flood then cannot hold off the
@@ -65,6 +64,6 @@ std::uint16_t devicePort(std::size_t index);
 // Makes `socket` an operation's socket `index`: address reuse (and broadcast when
 // asked), a large receive buffer, bound to `local` on its own port. False, with the
 // errno in socket.lastError(), at the first step that fails.
-bool openDeviceSocket(UdpSocket& socket, std::uint32_t local, std::size_t index, bool broadcast);
+bool openDeviceSocket(UdpSocket& socket, Ipv4Address local, std::size_t index, bool broadcast);
 
 }  // namespace corvane

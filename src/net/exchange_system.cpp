@@ -41,8 +41,8 @@ public:
 
     Clock::time_point now() override { return Clock::now(); }
 
-    std::unique_ptr<ExchangeSocket> open(std::uint32_t local, std::uint32_t deviceIp,
-                                         std::size_t index, int& error) override {
+    std::unique_ptr<ExchangeSocket> open(Ipv4Address local, Ipv4Address deviceIp, std::size_t index,
+                                         int& error) override {
         UdpSocket socket;
         // Connecting makes the kernel drop datagrams from anyone but the module's port.
         if (!openDeviceSocket(socket, local, index, false) ||
@@ -53,7 +53,7 @@ public:
         return std::make_unique<KernelSocket>(std::move(socket));
     }
 
-    std::unique_ptr<ExchangeSocket> openBroadcast(std::uint32_t local, std::size_t index,
+    std::unique_ptr<ExchangeSocket> openBroadcast(Ipv4Address local, std::size_t index,
                                                   int& error) override {
         UdpSocket socket;
         if (!openDeviceSocket(socket, local, index, true)) {

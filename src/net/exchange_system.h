@@ -39,7 +39,7 @@ public:
     // Socket `index` of an exchange (0 = A, 1 = B): a non-blocking UDP socket with
     // address reuse, bound to (`local`, its own port) and connected to (`deviceIp`, the
     // same port). Null on failure, with `error` the errno of the step that failed.
-    virtual std::unique_ptr<ExchangeSocket> open(std::uint32_t local, std::uint32_t deviceIp,
+    virtual std::unique_ptr<ExchangeSocket> open(Ipv4Address local, Ipv4Address deviceIp,
                                                  std::size_t index, int& error) = 0;
     // As poll(2): the number of ready entries, 0 after `timeoutMs`, -1 with errno.
     virtual int wait(pollfd* fds, std::size_t count, int timeoutMs) = 0;

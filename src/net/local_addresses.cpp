@@ -13,35 +13,18 @@ namespace corvane {
 
 namespace {
 
-std::array<std::uint8_t, 4> octetsOf(std::uint32_t stored) {
-    std::array<std::uint8_t, 4> octets{};
-    std::memcpy(octets.data(), &stored, octets.size());
-    return octets;
-}
-
 // Loopback (127) and the limited-broadcast block (255) share the low seven bits.
-bool isUsableSource(std::uint32_t stored) {
-    const auto octets = octetsOf(stored);
-    return stored != 0 && (octets[0] & 0x7F) != 0x7F;
+bool isUsableSource(Ipv4Address address) {
+    return !address.isUnspecified() && (address.octets()[0] & 0x7F) != 0x7F;
 }
 
-// Dotted order: the first octet is the most significant, whatever the host order.
-std::uint32_t dottedKey(std::uint32_t stored) {
-    const auto octets = octetsOf(stored);
-    return std::uint32_t{octets[0]} << 24 | std::uint32_t{octets[1]} << 16 |
-           std::uint32_t{octets[2]} << 8 | std::uint32_t{octets[3]};
-}
-
-std::uint32_t storedAddressOf(const sockaddr* address) {
+Ipv4Address addressOf(const sockaddr* address) {
     if (address == nullptr || address->sa_family != AF_INET) {
-        return 0;
+        return {};
     }
     sockaddr_in ipv4{};
     std::memcpy(&ipv4, address, sizeof ipv4);
-    std::uint32_t stored = 0;
-    // s_addr is in network order, which is the stored form.
-    std::memcpy(&stored, &ipv4.sin_addr.s_addr, sizeof stored);
-    return stored;
+    return Ipv4Address::fromNetworkOrder(ipv4.sin_addr.s_addr);
 }
 
 }  // namespace
@@ -61,9 +44,8 @@ bool selectLocalAddresses(const std::vector<AddressTableRow>& rows,
         }
     }
     // Each address occurs once, so a plain sort keeps the first row's mask.
-    std::sort(list.begin(), list.end(), [](const LocalAddress& a, const LocalAddress& b) {
-        return dottedKey(a.address) < dottedKey(b.address);
-    });
+    std::sort(list.begin(), list.end(),
+              [](const LocalAddress& a, const LocalAddress& b) { return a.address < b.address; });
     return !list.empty();
 }
 
@@ -79,7 +61,7 @@ bool listLocalAddresses(std::vector<LocalAddress>& list) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
             continue;
         }
-        rows.push_back({storedAddressOf(entry->ifa_addr), storedAddressOf(entry->ifa_netmask)});
+        rows.push_back({addressOf(entry->ifa_addr), addressOf(entry->ifa_netmask)});
     }
     return selectLocalAddresses(rows, list);
 }

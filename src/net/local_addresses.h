@@ -8,10 +8,10 @@
 
 namespace corvane {
 
-// One row of the system's address table (stored form, wire order).
+// One row of the system's address table.
 struct AddressTableRow {
-    std::uint32_t address;
-    std::uint32_t mask;
+    Ipv4Address address;
+    Ipv4Address mask;
 };
 
 // Empties `list` and fills it from `rows`: 0.0.0.0 and addresses whose first octet is

@@ -42,8 +42,9 @@ void writeU16(std::uint8_t* out, std::uint16_t value) {
     out[1] = static_cast<std::uint8_t>(value & 0xFF);
 }
 
-void writeAddress(std::uint8_t* out, std::uint32_t stored) {
-    std::memcpy(out, &stored, 4);
+void writeAddress(std::uint8_t* out, Ipv4Address address) {
+    const Ipv4Address::Octets octets = address.octets();
+    std::memcpy(out, octets.data(), octets.size());
 }
 
 // Reads of a reply that may be shorter than the field: missing bytes count as zero.
@@ -57,6 +58,7 @@ public:
     std::uint16_t u16(std::size_t offset) const {
         return static_cast<std::uint16_t>(u8(offset) << 8 | u8(offset + 1));
     }
+    // An address field of a packed record: network order.
     std::uint32_t address(std::size_t offset) const {
         std::array<std::uint8_t, 4> octets{u8(offset), u8(offset + 1), u8(offset + 2),
                                            u8(offset + 3)};
@@ -143,8 +145,8 @@ bool decodeSearchReply(const std::uint8_t* bytes, std::size_t length, DeviceHell
     return true;
 }
 
-Request buildNetworkSettingsRequest(const MacAddress& mac, std::uint32_t ip, std::uint32_t mask,
-                                    std::uint32_t gateway) {
+Request buildNetworkSettingsRequest(const MacAddress& mac, Ipv4Address ip, Ipv4Address mask,
+                                    Ipv4Address gateway) {
     Request request = taggedRequest(kNetworkSettingsTag);
     std::memcpy(request.data() + 8, mac.data(), mac.size());
     writeAddress(request.data() + 14, ip);
@@ -181,12 +183,14 @@ SettingsRequest buildSettingsRequest(const StreamSettings& settings) {
     request[kProtocolOffset] = settings.protocol;
     request[kModeOffset] = settings.mode;
     writeU16(request.data() + kPortOffset, settings.destinationPort);
-    writeAddress(request.data() + kDestinationOffset, settings.destinationIp);
+    writeAddress(request.data() + kDestinationOffset,
+                 Ipv4Address::fromNetworkOrder(settings.destinationIp));
     const auto flagWord = static_cast<std::uint16_t>(
         (settings.flagWord & kFlagWordKeptBits) | ((settings.flags & kFlagsMask) << kFlagsShift));
     writeU16(request.data() + kFlagWordOffset, flagWord);
     writeU16(request.data() + kAuxWord1Offset, settings.auxWord1);
-    writeAddress(request.data() + kAuxAddressOffset, settings.auxAddress);
+    writeAddress(request.data() + kAuxAddressOffset,
+                 Ipv4Address::fromNetworkOrder(settings.auxAddress));
     writeU16(request.data() + kAuxWord2Offset, settings.auxWord2);
     request[kAuxByte1Offset] = settings.auxByte1;
     // Byte 27 stays zero.

@@ -54,9 +54,9 @@ Request buildSearchRequest(std::uint16_t searchClass);
 // first 30 bytes unchanged in `hello`; anything else leaves `hello` untouched.
 bool decodeSearchReply(const std::uint8_t* bytes, std::size_t length, DeviceHello& hello);
 
-// "TiBbsEtA", the module's MAC, then the new address, mask and gateway (stored form).
-Request buildNetworkSettingsRequest(const MacAddress& mac, std::uint32_t ip, std::uint32_t mask,
-                                    std::uint32_t gateway);
+// "TiBbsEtA", the module's MAC, then the new address, mask and gateway, octets in order.
+Request buildNetworkSettingsRequest(const MacAddress& mac, Ipv4Address ip, Ipv4Address mask,
+                                    Ipv4Address gateway);
 
 // "WiZnAsGt" and "WiZnGpAs", each followed by 18 zero bytes.
 Request buildStatusRequest();

@@ -26,7 +26,7 @@ public:
     // broadcast, with address reuse and a large receive buffer, bound to (`local`, its
     // own port); its send() goes to 255.255.255.255 on that same port. Null on failure,
     // with `error` the errno of the step that failed.
-    virtual std::unique_ptr<ExchangeSocket> openBroadcast(std::uint32_t local, std::size_t index,
+    virtual std::unique_ptr<ExchangeSocket> openBroadcast(Ipv4Address local, std::size_t index,
                                                           int& error) = 0;
     // As poll(2): the number of ready entries, 0 after `timeoutMs`, -1 with errno. With
     // no entries it is a pause of `timeoutMs` that a signal may cut short.

@@ -39,7 +39,7 @@ StatusOutcome statusOutcomeOf(const UnicastExchange& exchange) {
     return exchange.sawShortDatagram() ? StatusOutcome::shortReply : StatusOutcome::timeout;
 }
 
-StatusReading statusReadingOf(const UnicastExchange& exchange, std::uint32_t deviceIp) {
+StatusReading statusReadingOf(const UnicastExchange& exchange, Ipv4Address deviceIp) {
     StatusReading reading;
     reading.deviceIp = deviceIp;
     reading.outcome = statusOutcomeOf(exchange);

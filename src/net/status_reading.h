@@ -26,7 +26,7 @@ enum class StatusOutcome : std::uint8_t {
 std::string_view statusOutcomeName(StatusOutcome outcome);
 
 struct StatusReading {
-    std::uint32_t deviceIp = 0;  // stored form
+    Ipv4Address deviceIp;
     StatusOutcome outcome = StatusOutcome::timeout;
     StreamSettings settings{};              // all zero unless answered
     std::chrono::microseconds duration{0};  // from the request going out to this result
@@ -38,6 +38,6 @@ struct StatusReading {
 StatusOutcome statusOutcomeOf(const UnicastExchange& exchange);
 
 // deviceIp, outcome and, when answered, the decoded settings; no duration, no trace.
-StatusReading statusReadingOf(const UnicastExchange& exchange, std::uint32_t deviceIp);
+StatusReading statusReadingOf(const UnicastExchange& exchange, Ipv4Address deviceIp);
 
 }  // namespace corvane

@@ -165,7 +165,7 @@ bool StatusSweep::runOnce(milliseconds maxWait, int extraFd) {
 
 namespace {
 
-std::size_t runSweep(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+std::size_t runSweep(const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                      const SweepOptions& options,
                      const std::function<void(std::size_t, const StatusReading&)>& onResult,
                      const std::atomic<bool>* cancel, const std::atomic<bool>* abandon,
@@ -197,7 +197,7 @@ std::size_t runSweep(const LocalAddress& local, const std::vector<std::uint32_t>
 
 }  // namespace
 
-std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+std::size_t sweepStatus(const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                         const SweepOptions& options,
                         const std::function<void(std::size_t, const StatusReading&)>& onResult,
                         const std::atomic<bool>* cancel, ExchangeSystem& system) {
@@ -205,8 +205,7 @@ std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32
 }
 
 std::size_t sweepStatusUnlessAbandoned(
-    const LocalAddress& local, const std::vector<std::uint32_t>& targets,
-    const SweepOptions& options,
+    const LocalAddress& local, const std::vector<Ipv4Address>& targets, const SweepOptions& options,
     const std::function<void(std::size_t, const StatusReading&)>& onResult,
     const std::atomic<bool>* abandon, ExchangeSystem& system) {
     return runSweep(local, targets, options, onResult, nullptr, abandon, system);

@@ -46,7 +46,7 @@ struct SweepOptions {
 
 // One module to read.
 struct SweepTarget {
-    std::uint32_t deviceIp = 0;  // stored form
+    Ipv4Address deviceIp;
     // Runs on the thread that owns the sweep, inside runOnce, once for this target.
     std::function<void(const StatusReading&)> onResult;
     // A shorter wait of its own (a scrape with a time limit); never longer than the
@@ -94,7 +94,7 @@ private:
         Clock::time_point deadline{};
     };
     struct Job {
-        std::uint32_t deviceIp = 0;
+        Ipv4Address deviceIp;
         std::vector<Waiter> waiters;
         std::unique_ptr<UnicastExchange> exchange;  // null while queued
     };
@@ -113,7 +113,7 @@ private:
     ExchangeSystem& m_system;
     std::list<Job> m_queued;
     std::list<Job> m_running;
-    std::unordered_map<std::uint32_t, Job*> m_byAddress;
+    std::unordered_map<Ipv4Address, Job*> m_byAddress;
     // Set when descriptors ran out with exchanges in flight: no start is tried again
     // until one of them has ended.
     bool m_waitingForDescriptors = false;
@@ -124,7 +124,7 @@ private:
 // the order the exchanges end (equal addresses share one exchange). Once `*cancel`
 // is true (checked at least every 100 ms) no exchange starts any more; those in
 // flight still report. Returns how many targets were reported.
-std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+std::size_t sweepStatus(const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                         const SweepOptions& options,
                         const std::function<void(std::size_t, const StatusReading&)>& onResult,
                         const std::atomic<bool>* cancel = nullptr,
@@ -134,8 +134,7 @@ std::size_t sweepStatus(const LocalAddress& local, const std::vector<std::uint32
 // returns at once: exchanges in flight are closed and never reported. For a sweep that
 // nobody waits for any more (a window that closes during a background sweep).
 std::size_t sweepStatusUnlessAbandoned(
-    const LocalAddress& local, const std::vector<std::uint32_t>& targets,
-    const SweepOptions& options,
+    const LocalAddress& local, const std::vector<Ipv4Address>& targets, const SweepOptions& options,
     const std::function<void(std::size_t, const StatusReading&)>& onResult,
     const std::atomic<bool>* abandon, ExchangeSystem& system = kernelExchangeSystem());
 

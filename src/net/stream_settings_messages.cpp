@@ -8,7 +8,7 @@
 
 namespace corvane {
 
-bool getStreamSettings(const LocalAddress& localAddress, std::uint32_t deviceIp,
+bool getStreamSettings(const LocalAddress& localAddress, Ipv4Address deviceIp,
                        StreamSettings& settings) {
     settings = StreamSettings{};
     const Request request = buildStatusRequest();
@@ -21,14 +21,14 @@ bool getStreamSettings(const LocalAddress& localAddress, std::uint32_t deviceIp,
     return decodeStatusReply(reply.data(), received, settings);
 }
 
-bool setStreamSettings(const LocalAddress& localAddress, std::uint32_t deviceIp,
+bool setStreamSettings(const LocalAddress& localAddress, Ipv4Address deviceIp,
                        const StreamSettings& settings) {
     const SettingsRequest request = buildSettingsRequest(settings);
     return exchangeDatagram(localAddress, deviceIp, request.data(), request.size(), nullptr, 0, 0,
                             nullptr);
 }
 
-bool getPassportData(const LocalAddress& localAddress, std::uint32_t deviceIp, PassportData& data) {
+bool getPassportData(const LocalAddress& localAddress, Ipv4Address deviceIp, PassportData& data) {
     data.fill(0);
     const Request request = buildPassportRequest();
     PassportData reply{};

@@ -13,12 +13,11 @@ namespace corvane {
 
 namespace {
 
-sockaddr_in socketAddress(std::uint32_t stored, std::uint16_t port) {
+sockaddr_in socketAddress(Ipv4Address ip, std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    // The stored form is already the network order of the octets.
-    std::memcpy(&address.sin_addr.s_addr, &stored, sizeof stored);
+    address.sin_addr.s_addr = ip.networkOrder();
     return address;
 }
 
@@ -79,12 +78,12 @@ bool UdpSocket::enlargeReceiveBuffer(int bytes) {
     return setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 || fail();
 }
 
-bool UdpSocket::bindTo(std::uint32_t address, std::uint16_t port) {
+bool UdpSocket::bindTo(Ipv4Address address, std::uint16_t port) {
     const sockaddr_in local = socketAddress(address, port);
     return ::bind(m_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 || fail();
 }
 
-bool UdpSocket::connectTo(std::uint32_t address, std::uint16_t port) {
+bool UdpSocket::connectTo(Ipv4Address address, std::uint16_t port) {
     const sockaddr_in remote = socketAddress(address, port);
     return ::connect(m_fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 ||
            fail();
@@ -101,7 +100,7 @@ bool UdpSocket::send(const std::uint8_t* bytes, std::size_t length) {
     return static_cast<std::size_t>(sent) == length || partialSend();
 }
 
-bool UdpSocket::sendTo(const std::uint8_t* bytes, std::size_t length, std::uint32_t address,
+bool UdpSocket::sendTo(const std::uint8_t* bytes, std::size_t length, Ipv4Address address,
                        std::uint16_t port) {
     const sockaddr_in remote = socketAddress(address, port);
     ssize_t sent = -1;
@@ -127,8 +126,7 @@ UdpSocket::ReceiveStatus UdpSocket::receive(std::uint8_t* buffer, std::size_t ca
     if (received >= 0) {
         length = std::min(static_cast<std::size_t>(received), capacity);
         if (source != nullptr) {
-            // Stored form, like every address the program keeps.
-            std::memcpy(&source->address, &sender.sin_addr.s_addr, sizeof source->address);
+            source->address = Ipv4Address::fromNetworkOrder(sender.sin_addr.s_addr);
             source->port = ntohs(sender.sin_port);
         }
         return ReceiveStatus::Datagram;

@@ -6,11 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/ipv4_address.h"
+
 namespace corvane {
 
-// Where a datagram came from: address in stored form, port in host order.
+// Where a datagram came from; the port in host order.
 struct DatagramSource {
-    std::uint32_t address = 0;
+    Ipv4Address address;
     std::uint16_t port = 0;
 };
 
@@ -38,13 +40,13 @@ public:
     // process may; the kernel's answer is accepted either way. Returns whether any
     // request was taken.
     bool enlargeReceiveBuffer(int bytes);
-    // `address` in stored form (wire order), `port` in host order.
-    bool bindTo(std::uint32_t address, std::uint16_t port);
-    bool connectTo(std::uint32_t address, std::uint16_t port);
+    // `port` in host order.
+    bool bindTo(Ipv4Address address, std::uint16_t port);
+    bool connectTo(Ipv4Address address, std::uint16_t port);
     // Sends the whole of `bytes` as one datagram (to the connected peer, or to
     // `address`:`port`); a partial send counts as a failure.
     bool send(const std::uint8_t* bytes, std::size_t length);
-    bool sendTo(const std::uint8_t* bytes, std::size_t length, std::uint32_t address,
+    bool sendTo(const std::uint8_t* bytes, std::size_t length, Ipv4Address address,
                 std::uint16_t port);
     // Takes one queued datagram, cut to `capacity` bytes; `length` is the kept count
     // and `*source`, when given, the sender.

@@ -31,7 +31,7 @@ std::string_view exchangeEventName(ExchangeEvent::Kind kind) {
     return "unknown";
 }
 
-bool UnicastExchange::start(const LocalAddress& local, std::uint32_t deviceIp,
+bool UnicastExchange::start(const LocalAddress& local, Ipv4Address deviceIp,
                             const std::uint8_t* request, std::size_t length,
                             std::size_t minimumLength, std::chrono::milliseconds wait,
                             bool mayDefer) {

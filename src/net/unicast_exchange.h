@@ -55,7 +55,7 @@ public:
     // lack of descriptors or buffers leaves nothing open and nothing sent, ends the
     // exchange (noSocket) and gives false, so that the caller can start it again once
     // other exchanges have closed theirs. True otherwise.
-    bool start(const LocalAddress& local, std::uint32_t deviceIp, const std::uint8_t* request,
+    bool start(const LocalAddress& local, Ipv4Address deviceIp, const std::uint8_t* request,
                std::size_t length, std::size_t minimumLength, std::chrono::milliseconds wait,
                bool mayDefer);
 
@@ -98,7 +98,7 @@ private:
     std::array<Left, 2> m_left{Left::no, Left::no};
     std::array<int, 2> m_waitSlot{-1, -1};
     End m_end = End::running;
-    std::uint32_t m_deviceIp = 0;
+    Ipv4Address m_deviceIp;
     std::size_t m_minimumLength = 0;
     Clock::time_point m_began{};
     Clock::time_point m_waitBegan{};

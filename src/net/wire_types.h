@@ -3,21 +3,24 @@
 // filled by casting a datagram buffer: the encoders and decoders read and write the
 // bytes one field at a time (16-bit numbers big-endian on the wire).
 //
-// IPv4 addresses are held in stored form everywhere: the four octets in wire order,
-// so the lowest-addressed byte of the 32-bit value is the first dotted octet.
+// The address fields of the packed records keep the four octets in wire order, so the
+// lowest-addressed byte of the 32-bit value is the first dotted octet: they are read and
+// written with Ipv4Address::fromNetworkOrder and networkOrder().
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "net/ipv4_address.h"
+
 namespace corvane {
 
 // One IPv4 address of this computer: the source of every datagram.
 struct LocalAddress {
-    std::uint32_t address = 0;  // stored form
-    std::uint32_t mask = 0;     // stored form
-    std::uint32_t spare = 0;    // always 0
+    Ipv4Address address;
+    Ipv4Address mask;
+    std::uint32_t spare = 0;  // always 0
 
     friend bool operator==(const LocalAddress&, const LocalAddress&) = default;
 };
@@ -31,9 +34,9 @@ using MacAddress = std::array<std::uint8_t, 6>;
 struct DeviceHello {
     std::array<char, 8> tag{};                  // "WiZnHeLo"
     MacAddress mac{};                           // wire order
-    std::uint32_t ipAddress = 0;                // stored form
-    std::uint32_t networkMask = 0;              // stored form
-    std::uint32_t defaultGateway = 0;           // stored form
+    std::uint32_t ipAddress = 0;                // network order
+    std::uint32_t networkMask = 0;              // network order
+    std::uint32_t defaultGateway = 0;           // network order
     std::array<std::uint8_t, 2> reserved{};     // not interpreted
     std::array<std::uint8_t, 2> deviceClass{};  // big-endian, as received
 
@@ -45,7 +48,7 @@ struct DeviceHello {
 // One output stream of a multi-stream module.
 struct OutputEntry {
     std::uint16_t control = 0;       // bits 12-15 kind (1), bits 8-11 state (1 running)
-    std::uint32_t ip = 0;            // destination, stored form
+    std::uint32_t ip = 0;            // destination, network order
     std::uint16_t port = 0;          // destination port
     std::uint16_t auxEntryWord = 0;  // carried, not interpreted
     std::uint16_t txParams = 0;      // bit 12 no stuffing, bits 8-11 protocol, bits 0-7 ToS
@@ -55,7 +58,7 @@ struct OutputEntry {
 // One input stream of a multi-stream module.
 struct InputEntry {
     std::uint16_t control = 0;  // bits 12-15 kind (2), bits 8-11 state
-    std::uint32_t ip = 0;       // the only accepted source, stored form; 0 for any
+    std::uint32_t ip = 0;       // the only accepted source, network order; 0 for any
     std::uint16_t port = 0;     // receiving port
     std::array<std::uint8_t, 8> spare{};
 };
@@ -75,7 +78,7 @@ struct StreamSettings {
     std::uint16_t flagWord = 0;  // wire flag word without bits 4 and 5
     std::uint8_t protocol = 0;   // index into "RTP+", "RTP", "UDP"
     std::array<std::uint8_t, 3> spare1{};
-    std::uint32_t destinationIp = 0;    // stored form
+    std::uint32_t destinationIp = 0;    // network order
     std::uint16_t destinationPort = 0;  // host order
     std::uint8_t flags = 0;             // bit 0 no stuffing, bit 1 second option bit
     std::uint8_t spare2 = 0;

@@ -21,9 +21,9 @@ void putLe32(PassportBlockBytes& bytes, std::size_t offset, std::uint32_t value)
 
 }  // namespace
 
-PassportBlock makePassportBlock(std::uint32_t ipAddress, const PassportData& data) {
+PassportBlock makePassportBlock(Ipv4Address ipAddress, const PassportData& data) {
     PassportBlock block;
-    block.ipAddress = ipAddress;
+    block.ipAddress = ipAddress.networkOrder();
     block.data = data;
     block.crc = computePassportBlockCrc(encodePassportBlock(block));
     return block;
@@ -34,7 +34,7 @@ PassportBlockBytes encodePassportBlock(const PassportBlock& block) {
     putLe32(bytes, 0, block.version);
     putLe32(bytes, 4, block.dataOffset);
     putLe32(bytes, 8, block.dataLength);
-    // The address is already in wire order in memory, so its bytes go as they lie.
+    // The address is in network order in memory, so its bytes go as they lie.
     std::memcpy(bytes.data() + kPassportBlockIpOffset, &block.ipAddress, sizeof block.ipAddress);
     putLe16(bytes, kPassportBlockCrcOffset, block.crc);
     std::copy(block.reserved.begin(), block.reserved.end(), bytes.begin() + 18);

@@ -27,7 +27,7 @@ struct PassportBlock {
     std::uint32_t version = kPassportBlockVersion;
     std::uint32_t dataOffset = kPassportBlockDataOffset;
     std::uint32_t dataLength = kPassportDataSize;
-    std::uint32_t ipAddress = 0;  // stored form: encoded first octet first
+    std::uint32_t ipAddress = 0;  // network order: encoded first octet first
     std::uint16_t crc = 0;        // CRC-16/MODBUS of the encoded block with this field 0
     std::array<std::uint8_t, 44> reserved{};
     PassportData data{};  // exactly as the module sent it, zero beyond the reply
@@ -43,8 +43,8 @@ static_assert(offsetof(PassportBlock, crc) == kPassportBlockCrcOffset);
 static_assert(offsetof(PassportBlock, reserved) == 18);
 static_assert(offsetof(PassportBlock, data) == kPassportBlockDataOffset);
 
-// The block for a module at `ipAddress` (stored form) with its CRC filled in.
-PassportBlock makePassportBlock(std::uint32_t ipAddress, const PassportData& data);
+// The block for a module at `ipAddress` with its CRC filled in.
+PassportBlock makePassportBlock(Ipv4Address ipAddress, const PassportData& data);
 
 // The 480 bytes of `block`, field by field, the CRC as it stands in `block`.
 PassportBlockBytes encodePassportBlock(const PassportBlock& block);

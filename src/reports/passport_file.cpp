@@ -42,7 +42,7 @@ std::string defaultPassportFileName(const PassportData& data, const std::tm& loc
     return name;
 }
 
-FileWriteResult savePassportFile(const std::string& path, std::uint32_t ipAddress,
+FileWriteResult savePassportFile(const std::string& path, Ipv4Address ipAddress,
                                  const PassportData& data) {
     return writeFileAtomically(
         path, passportText(encodePassportBlock(makePassportBlock(ipAddress, data))));

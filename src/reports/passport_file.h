@@ -29,9 +29,9 @@ std::string passportText(const PassportBlockBytes& block);
 // of `data`, the time as the caller read it from the local clock.
 std::string defaultPassportFileName(const PassportData& data, const std::tm& localTime);
 
-// Builds the block for a module at `ipAddress` (stored form) and writes its text to
+// Builds the block for a module at `ipAddress` and writes its text to
 // `path`, replacing any file there only once the new one is complete.
-FileWriteResult savePassportFile(const std::string& path, std::uint32_t ipAddress,
+FileWriteResult savePassportFile(const std::string& path, Ipv4Address ipAddress,
                                  const PassportData& data);
 
 }  // namespace corvane

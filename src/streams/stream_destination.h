@@ -8,12 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "net/ipv4_address.h"
+
 namespace corvane {
 
 struct StreamDestination {
-    std::uint32_t address = 0;  // stored form (wire order in memory)
-    std::uint16_t port = 0;     // host order
-    std::uint32_t source = 0;   // stored form; 0: any source
+    Ipv4Address address;
+    std::uint16_t port = 0;  // host order
+    Ipv4Address source;      // unspecified: any source
 
     bool isMulticast() const;
     // "A.B.C.D:PORT"; sourceText() is "A.B.C.D" or empty.
@@ -24,7 +26,5 @@ struct StreamDestination {
 
 // Parses "[SOURCE@]A.B.C.D:PORT"; on failure `error` says what is wrong.
 std::optional<StreamDestination> parseStreamDestination(std::string_view text, std::string& error);
-
-std::string storedIpv4Text(std::uint32_t stored);
 
 }  // namespace corvane

@@ -16,7 +16,8 @@ bool StreamMonitor::start(const StreamDestination& destination, const StreamRece
         return false;
     }
     m_destination = destination;
-    m_expectedSource = options.expectedSource != 0 ? options.expectedSource : destination.source;
+    m_expectedSource =
+        options.expectedSource.isUnspecified() ? destination.source : options.expectedSource;
     m_dropsReported = 0;
     m_measurement.emplace(destination, now, options.measurement);
     return true;
@@ -36,7 +37,7 @@ bool StreamMonitor::pump(const std::function<StreamTime()>& clock, std::string& 
         const StreamTime arrival = clock();
         for (int i = 0; i < count; ++i) {
             const ReceivedStreamDatagram& d = m_socket.datagram(static_cast<std::size_t>(i));
-            if (m_expectedSource != 0 && d.source != m_expectedSource) {
+            if (!m_expectedSource.isUnspecified() && d.source != m_expectedSource) {
                 m_measurement->foreignDatagram();
             } else if (d.truncated) {
                 m_measurement->truncatedDatagram(arrival);

@@ -17,10 +17,10 @@
 namespace corvane {
 
 struct StreamReceiveOptions {
-    std::uint32_t localAddress = 0;  // stored form: the interface that joins the group
-    // Stored form; 0: the destination's source, if any. A front end that knows which
+    Ipv4Address localAddress;  // the interface that joins the group
+    // Unspecified: the destination's source, if any. A front end that knows which
     // module sends passes the module's address, so that no other sender is counted.
-    std::uint32_t expectedSource = 0;
+    Ipv4Address expectedSource;
     int bufferBytes = kStreamReceiveBufferBytes;
     StreamMeasurementOptions measurement;
 };
@@ -44,7 +44,7 @@ private:
     StreamSocket m_socket;
     std::optional<StreamMeasurement> m_measurement;
     StreamDestination m_destination;
-    std::uint32_t m_expectedSource = 0;
+    Ipv4Address m_expectedSource;
     std::uint64_t m_dropsReported = 0;
 };
 

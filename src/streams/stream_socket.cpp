@@ -42,7 +42,7 @@ void StreamSocket::close() {
     }
 }
 
-bool StreamSocket::open(const StreamDestination& destination, std::uint32_t localAddress,
+bool StreamSocket::open(const StreamDestination& destination, Ipv4Address localAddress,
                         int bufferBytes, std::string& error) {
     close();
     m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -76,10 +76,10 @@ bool StreamSocket::open(const StreamDestination& destination, std::uint32_t loca
     sockaddr_in bound{};
     bound.sin_family = AF_INET;
     bound.sin_port = htons(destination.port);
-    bound.sin_addr.s_addr = destination.address;
+    bound.sin_addr.s_addr = destination.address.networkOrder();
     if (bind(m_fd, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
         error = errno == EADDRNOTAVAIL && !destination.isMulticast()
-                    ? storedIpv4Text(destination.address) +
+                    ? destination.address.text() +
                           " is not an address of this computer, so nothing sent there "
                           "arrives here"
                     : systemError("cannot bind " + destination.text());
@@ -88,26 +88,26 @@ bool StreamSocket::open(const StreamDestination& destination, std::uint32_t loca
     return !destination.isMulticast() || join(destination, localAddress, error);
 }
 
-bool StreamSocket::join(const StreamDestination& destination, std::uint32_t localAddress,
+bool StreamSocket::join(const StreamDestination& destination, Ipv4Address localAddress,
                         std::string& error) {
-    const std::string where = " on " + storedIpv4Text(localAddress);
-    if (destination.source != 0) {
+    const std::string where = " on " + localAddress.text();
+    if (!destination.source.isUnspecified()) {
         ip_mreq_source request{};
-        request.imr_multiaddr.s_addr = destination.address;
-        request.imr_interface.s_addr = localAddress;
-        request.imr_sourceaddr.s_addr = destination.source;
+        request.imr_multiaddr.s_addr = destination.address.networkOrder();
+        request.imr_interface.s_addr = localAddress.networkOrder();
+        request.imr_sourceaddr.s_addr = destination.source.networkOrder();
         if (setsockopt(m_fd, IPPROTO_IP, IP_ADD_SOURCE_MEMBERSHIP, &request, sizeof request) != 0) {
             error = systemError("cannot join " + destination.sourceText() + "@" +
-                                storedIpv4Text(destination.address) + where);
+                                destination.address.text() + where);
             return false;
         }
         return true;
     }
     ip_mreqn request{};
-    request.imr_multiaddr.s_addr = destination.address;
-    request.imr_address.s_addr = localAddress;
+    request.imr_multiaddr.s_addr = destination.address.networkOrder();
+    request.imr_address.s_addr = localAddress.networkOrder();
     if (setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-        error = systemError("cannot join " + storedIpv4Text(destination.address) + where);
+        error = systemError("cannot join " + destination.address.text() + where);
         return false;
     }
     return true;
@@ -140,7 +140,7 @@ int StreamSocket::receiveBatch(std::string& error) {
         out.truncated = (header.msg_flags & MSG_TRUNC) != 0;
         sockaddr_in source{};
         std::memcpy(&source, &m_sources[i], sizeof source);
-        out.source = source.sin_addr.s_addr;
+        out.source = Ipv4Address::fromNetworkOrder(source.sin_addr.s_addr);
         for (const cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr;
              c = CMSG_NXTHDR(const_cast<msghdr*>(&header), const_cast<cmsghdr*>(c))) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {

@@ -23,8 +23,8 @@ inline constexpr std::size_t kStreamDatagramCapacity = 2048;  // 7 packets and h
 struct ReceivedStreamDatagram {
     const std::uint8_t* data = nullptr;
     std::size_t length = 0;
-    bool truncated = false;    // longer than kStreamDatagramCapacity
-    std::uint32_t source = 0;  // stored form
+    bool truncated = false;  // longer than kStreamDatagramCapacity
+    Ipv4Address source;
 };
 
 class StreamSocket {
@@ -34,10 +34,10 @@ public:
     StreamSocket(const StreamSocket&) = delete;
     StreamSocket& operator=(const StreamSocket&) = delete;
 
-    // `localAddress` (stored form) is the address whose interface joins the group;
+    // `localAddress` is the address whose interface joins the group;
     // for a unicast destination the destination itself is bound. On failure `error`
     // says, in words, which step the system refused and why.
-    bool open(const StreamDestination& destination, std::uint32_t localAddress, int bufferBytes,
+    bool open(const StreamDestination& destination, Ipv4Address localAddress, int bufferBytes,
               std::string& error);
     int fd() const { return m_fd; }
     // The receive room the kernel granted, in the terms it was asked in.
@@ -53,7 +53,7 @@ public:
     std::uint64_t kernelDrops() const { return m_kernelDrops; }
 
 private:
-    bool join(const StreamDestination& destination, std::uint32_t localAddress, std::string& error);
+    bool join(const StreamDestination& destination, Ipv4Address localAddress, std::string& error);
     void close();
 
     int m_fd = -1;

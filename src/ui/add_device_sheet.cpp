@@ -32,12 +32,12 @@ void CAddDeviceSheet::finishButtons() {
     connect(back, &QAbstractButton::clicked, this, &CAddDeviceSheet::goBack);
 }
 
-bool CAddDeviceSheet::isListedAddress(std::uint32_t storedAddress) const {
+bool CAddDeviceSheet::isListedAddress(Ipv4Address storedAddress) const {
     return std::find(listedAddresses.begin(), listedAddresses.end(), storedAddress) !=
            listedAddresses.end();
 }
 
-bool CAddDeviceSheet::acceptNewDeviceAddress(std::uint32_t storedAddress) {
+bool CAddDeviceSheet::acceptNewDeviceAddress(Ipv4Address storedAddress) {
     if (!isValidDeviceAddress(storedAddress)) {
         showMessage(this, TextId::invalidAddress, MessageStyle::error);
         return false;

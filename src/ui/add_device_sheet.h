@@ -35,11 +35,11 @@ public:
     // Filled by the opener.
     LocalAddress localAdapter{};                 // every datagram goes out from here
     std::uint16_t searchClass = 0;               // the device class the search asks for
-    std::vector<std::uint32_t> listedAddresses;  // stored form, devices already listed
+    std::vector<Ipv4Address> listedAddresses;    // devices already listed
     std::vector<std::string> listedMacs;         // non-empty MAC texts of listed devices
     // Every listed device's address and MAC text, to point out a found module whose
     // address a listed module with another MAC already has.
-    std::vector<std::pair<std::uint32_t, std::string>> listedDevices;
+    std::vector<std::pair<Ipv4Address, std::string>> listedDevices;
 
     // Read by the opener when the wizard has closed.
     bool deviceAdded = false;
@@ -52,10 +52,10 @@ public:
     void setButtons(WizardButtons buttons);
     WizardButtons buttons() const { return m_buttons; }
 
-    bool isListedAddress(std::uint32_t storedAddress) const;
+    bool isListedAddress(Ipv4Address storedAddress) const;
     // Whether a module may be added with this address; when not, says why (an address
     // no module may take, or one already in the device list).
-    bool acceptNewDeviceAddress(std::uint32_t storedAddress);
+    bool acceptNewDeviceAddress(Ipv4Address storedAddress);
 
     void done(int result) override;
 

@@ -15,7 +15,7 @@ namespace corvane {
 // Status reads of many modules at once: local address, targets, options, a callback
 // per result (index, reading), and a flag the caller may raise.
 using SweepOperation = std::function<std::size_t(
-    const LocalAddress&, const std::vector<std::uint32_t>&, const SweepOptions&,
+    const LocalAddress&, const std::vector<Ipv4Address>&, const SweepOptions&,
     const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>;
 
 struct DeviceOperations {
@@ -25,20 +25,20 @@ struct DeviceOperations {
                            std::vector<DeviceHello>& found) {
             return corvane::searchDevices(local, searchClass, found);
         };
-    std::function<bool(const LocalAddress&, const MacAddress&, std::uint32_t, std::uint32_t,
-                       std::uint32_t)>
+    std::function<bool(const LocalAddress&, const MacAddress&, Ipv4Address, Ipv4Address,
+                       Ipv4Address)>
         setNetworkSettings = corvane::setNetworkSettings;
-    std::function<bool(const LocalAddress&, std::uint32_t, StreamSettings&)> getStreamSettings =
+    std::function<bool(const LocalAddress&, Ipv4Address, StreamSettings&)> getStreamSettings =
         corvane::getStreamSettings;
-    std::function<bool(const LocalAddress&, std::uint32_t, const StreamSettings&)>
-        setStreamSettings = corvane::setStreamSettings;
-    std::function<bool(const LocalAddress&, std::uint32_t, PassportData&)> getPassportData =
+    std::function<bool(const LocalAddress&, Ipv4Address, const StreamSettings&)> setStreamSettings =
+        corvane::setStreamSettings;
+    std::function<bool(const LocalAddress&, Ipv4Address, PassportData&)> getPassportData =
         corvane::getPassportData;
     // Status reads of many modules at once (Check All).
     std::function<std::size_t(
-        const LocalAddress&, const std::vector<std::uint32_t>&, const SweepOptions&,
+        const LocalAddress&, const std::vector<Ipv4Address>&, const SweepOptions&,
         const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>
-        sweepStatus = [](const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+        sweepStatus = [](const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                          const SweepOptions& options,
                          const std::function<void(std::size_t, const StatusReading&)>& onResult,
                          const std::atomic<bool>* cancel) {
@@ -47,9 +47,9 @@ struct DeviceOperations {
     // The same for Watch, whose last argument abandons the sweep: what is in flight
     // is dropped at once.
     std::function<std::size_t(
-        const LocalAddress&, const std::vector<std::uint32_t>&, const SweepOptions&,
+        const LocalAddress&, const std::vector<Ipv4Address>&, const SweepOptions&,
         const std::function<void(std::size_t, const StatusReading&)>&, const std::atomic<bool>*)>
-        backgroundSweep = [](const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+        backgroundSweep = [](const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                              const SweepOptions& options,
                              const std::function<void(std::size_t, const StatusReading&)>& onResult,
                              const std::atomic<bool>* abandon) {

@@ -16,7 +16,6 @@
 #include "ui/dialog_units.h"
 #include "ui/filter_edit.h"
 #include "ui/ip_address_edit.h"
-#include "ui/ip_field_form.h"
 #include "ui/message_box.h"
 
 namespace corvane {
@@ -204,7 +203,7 @@ void CDlgIpOut::loadControlsFromState() {
     m_protocol->setCurrentIndex(known ? protocol : -1);
     m_port->setAllowedChars(QLatin1String(kPortDigits));
     applyTexts();
-    m_address->setAddress(storedToField(destinationIp));
+    m_address->setAddress(destinationIp.hostOrder());
     applyEnableRule();
 }
 
@@ -267,11 +266,11 @@ void CDlgIpOut::onStart() {
     }
     // Nothing selected (-1) goes out as 255, which no module takes for a protocol.
     const StreamSettings settings =
-        outputStartSettings(protocol, fieldToStored(m_address->address()),
+        outputStartSettings(protocol, Ipv4Address::fromHostOrder(m_address->address()),
                             static_cast<std::uint16_t>(destinationPort), noStuffing != 0);
     // Send-only: the module never answers, so "running" follows what was sent.
     if (sendSettings(settings)) {
-        destinationIp = settings.destinationIp;
+        destinationIp = Ipv4Address::fromNetworkOrder(settings.destinationIp);
         running = 1;
         applyEnableRule();
         followStream();

@@ -33,9 +33,9 @@ public:
 
     // The dialog's state. The controls are loaded from it each time the dialog is shown;
     // Start, Stop and Enter write back into it.
-    std::uint32_t moduleIp = 0;  // stored form
+    Ipv4Address moduleIp;
     LocalAddress localAdapter{};
-    std::uint32_t destinationIp = 0;  // stored form; changed only by a Start that got through
+    Ipv4Address destinationIp;  // changed only by a Start that got through
     int destinationPort = 0;
     int protocol = kNoProtocol;  // 0 "RTP+", 1 "RTP", 2 "UDP", -1 nothing selected
     int noStuffing = 0;          // 0 or 1

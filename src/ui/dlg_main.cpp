@@ -247,7 +247,7 @@ void CDlgMain::openLocalAddresses(const AddressLister& listAddresses) {
         return;
     }
     for (const LocalAddress& local : m_session->localAddresses()) {
-        m_localAddressList->addItem(QString::fromStdString(formatIpAddress(local.address)));
+        m_localAddressList->addItem(QString::fromStdString(local.address.text()));
     }
     m_localAddressList->setCurrentIndex(m_session->selectedLocalIndex());
 }
@@ -287,12 +287,13 @@ void CDlgMain::fillRow(QTreeWidgetItem& item, int row) const {
     item.setData(0, Qt::UserRole, static_cast<int>(state));
     item.setText(0, QString::number(row + 1));
     item.setText(1, shownMacText(record.macAddress));
-    item.setText(2, QString::fromStdString(formatIpAddress(record.ipAddress)));
+    item.setText(2, QString::fromStdString(record.ipAddress.text()));
     item.setText(3, record.queried ? (record.responded ? m_yesText : m_noText) : QString());
     QString output;
     if (record.responded && active) {
         output = QStringLiteral("%1:%2")
-                     .arg(QString::fromStdString(formatIpAddress(record.liveStatus.destinationIp)))
+                     .arg(QString::fromStdString(
+                         Ipv4Address::fromNetworkOrder(record.liveStatus.destinationIp).text()))
                      .arg(record.liveStatus.destinationPort);
     }
     item.setText(4, output);
@@ -418,7 +419,7 @@ void CDlgMain::removeSelected() {
         return;
     }
     const std::string address =
-        formatIpAddress(m_session->devices()[static_cast<std::size_t>(row)].ipAddress);
+        m_session->devices()[static_cast<std::size_t>(row)].ipAddress.text();
     const QString question =
         fillTextArguments(QString::fromStdString(loadText(TextId::removeQuestion)),
                           {QString::fromStdString(address)});

@@ -9,7 +9,7 @@ namespace corvane {
 
 // An IPv4 address field made of four octet fields (0 to 255, digits only) inside one
 // line-edit frame. It takes and gives the address in the field form (first octet most
-// significant; see ip_field_form.h for the stored form) and tells how many octets hold a
+// significant: Ipv4Address's host order) and tells how many octets hold a
 // value, so a dialog can refuse an incomplete address.
 //
 // Typing moves to the next octet after three digits or on '.', Backspace or Left at the start

@@ -20,7 +20,7 @@ void loadDialogFromRecord(CDlgIpOut& dialog, const DeviceRecord& record,
     // are what the dialog then shows.
     const StreamSettings& source = active ? record.liveStatus : record.savedSettings;
     dialog.running = active ? 1 : 0;
-    dialog.destinationIp = source.destinationIp;
+    dialog.destinationIp = Ipv4Address::fromNetworkOrder(source.destinationIp);
     dialog.destinationPort = source.destinationPort;
     dialog.protocol = source.protocol;
     dialog.noStuffing = (source.flags & kNoStuffingFlag) != 0 ? 1 : 0;
@@ -28,7 +28,7 @@ void loadDialogFromRecord(CDlgIpOut& dialog, const DeviceRecord& record,
 
 void storeDialogIntoRecord(const CDlgIpOut& dialog, DeviceRecord& record) {
     StreamSettings& live = record.liveStatus;
-    live.destinationIp = dialog.destinationIp;
+    live.destinationIp = dialog.destinationIp.networkOrder();
     // The port field takes any number of digits; a value that does not fit 16 bits would
     // be saved as some other port, so the last valid one is kept instead.
     if (dialog.destinationPort >= 0 && dialog.destinationPort <= kMaxPort) {

@@ -29,7 +29,7 @@ void runAddCommand(SiteSession& session, QWidget& window, int) {
         return;
     }
     DeviceRecord added = DeviceRecord::newRecord();
-    added.ipAddress = wizard.candidate.ipAddress;
+    added.ipAddress = Ipv4Address::fromNetworkOrder(wizard.candidate.ipAddress);
     added.macAddress = formatMacAddress(wizard.candidate.mac);
     session.addDevice(added);
     checkRowReporting(session, window, static_cast<int>(session.devices().size()) - 1, {});

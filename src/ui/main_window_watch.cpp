@@ -130,19 +130,18 @@ void MainWindowWatch::tell(ModuleChange change, int row) {
     }
     const QString mac =
         record.macAddress.empty() ? QStringLiteral("-") : QString::fromStdString(record.macAddress);
-    m_notify(
-        QString::fromLatin1(kNotificationSummary),
-        fillTextArguments(text(body), {QString::number(row + 1), mac,
-                                       QString::fromStdString(formatIpAddress(record.ipAddress))}));
+    m_notify(QString::fromLatin1(kNotificationSummary),
+             fillTextArguments(text(body), {QString::number(row + 1), mac,
+                                            QString::fromStdString(record.ipAddress.text())}));
 }
 
-void MainWindowWatch::noteRead(std::uint32_t deviceIp, bool answered) {
+void MainWindowWatch::noteRead(Ipv4Address deviceIp, bool answered) {
     if (answered) {
         m_lastAnswer[deviceIp] = QDateTime::currentDateTime();
     }
 }
 
-QString MainWindowWatch::lastAnswerText(std::uint32_t deviceIp) const {
+QString MainWindowWatch::lastAnswerText(Ipv4Address deviceIp) const {
     const auto found = m_lastAnswer.find(deviceIp);
     if (found == m_lastAnswer.end()) {
         return text(ExtraText::noAnswerYet);

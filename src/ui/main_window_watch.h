@@ -63,9 +63,9 @@ public:
     bool active() const { return m_active; }
 
     // Every status read of a module, by any command: keeps the time of its last answer.
-    void noteRead(std::uint32_t deviceIp, bool answered);
+    void noteRead(Ipv4Address deviceIp, bool answered);
     // The row's tooltip line about the last answer (only while watching).
-    QString lastAnswerText(std::uint32_t deviceIp) const;
+    QString lastAnswerText(Ipv4Address deviceIp) const;
 
 signals:
     // A sweep has ended and its results are in the rows.
@@ -82,8 +82,8 @@ private:
     WatchNotifier m_notify;
     bool m_active = false;
     std::shared_ptr<std::atomic<bool>> m_abandon;      // of the sweep this watch started
-    std::map<std::uint32_t, WatchedModule> m_modules;  // by address
-    std::map<std::uint32_t, QDateTime> m_lastAnswer;   // by address, this run only
+    std::map<Ipv4Address, WatchedModule> m_modules;    // by address
+    std::map<Ipv4Address, QDateTime> m_lastAnswer;     // by address, this run only
 };
 
 }  // namespace corvane

@@ -8,7 +8,6 @@
 #include "ui/busy_wait.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
-#include "ui/ip_field_form.h"
 #include "ui/message_box.h"
 #include "ui/wizard_page_text.h"
 
@@ -67,9 +66,11 @@ void CPageAddConfigure::activate() {
     if (m_intro == nullptr) {
         createControls();
     }
-    m_ipAddress->setAddress(storedToField(m_sheet.candidate.ipAddress));
-    m_networkMask->setAddress(storedToField(m_sheet.candidate.networkMask));
-    m_defaultGateway->setAddress(storedToField(m_sheet.candidate.defaultGateway));
+    const DeviceHello& candidate = m_sheet.candidate;
+    m_ipAddress->setAddress(Ipv4Address::fromNetworkOrder(candidate.ipAddress).hostOrder());
+    m_networkMask->setAddress(Ipv4Address::fromNetworkOrder(candidate.networkMask).hostOrder());
+    m_defaultGateway->setAddress(
+        Ipv4Address::fromNetworkOrder(candidate.defaultGateway).hostOrder());
     m_sheet.setButtons(WizardButtons::backNext);
 }
 
@@ -89,15 +90,16 @@ bool CPageAddConfigure::validatePage() {
         !allPartsFilled(m_defaultGateway) || m_ipAddress->address() == 0) {
         return false;
     }
-    const std::uint32_t ip = fieldToStored(m_ipAddress->address());
-    const std::uint32_t mask = fieldToStored(m_networkMask->address());
-    const std::uint32_t gateway = fieldToStored(m_defaultGateway->address());
+    const auto ip = Ipv4Address::fromHostOrder(m_ipAddress->address());
+    const auto mask = Ipv4Address::fromHostOrder(m_networkMask->address());
+    const auto gateway = Ipv4Address::fromHostOrder(m_defaultGateway->address());
     if (!m_sheet.acceptNewDeviceAddress(ip)) {
         return false;
     }
     const DeviceHello& candidate = m_sheet.candidate;
-    if (ip == candidate.ipAddress && mask == candidate.networkMask &&
-        gateway == candidate.defaultGateway) {
+    if (ip == Ipv4Address::fromNetworkOrder(candidate.ipAddress) &&
+        mask == Ipv4Address::fromNetworkOrder(candidate.networkMask) &&
+        gateway == Ipv4Address::fromNetworkOrder(candidate.defaultGateway)) {
         m_sheet.deviceAdded = true;
         return true;
     }
@@ -105,7 +107,7 @@ bool CPageAddConfigure::validatePage() {
     return false;
 }
 
-void CPageAddConfigure::sendSettings(std::uint32_t ip, std::uint32_t mask, std::uint32_t gateway) {
+void CPageAddConfigure::sendSettings(Ipv4Address ip, Ipv4Address mask, Ipv4Address gateway) {
     auto sent = std::make_shared<bool>(false);
     const auto setNetworkSettings = m_sheet.operations().setNetworkSettings;
     const LocalAddress adapter = m_sheet.localAdapter;
@@ -122,9 +124,9 @@ void CPageAddConfigure::sendSettings(std::uint32_t ip, std::uint32_t mask, std::
             }
             // The module does not confirm new settings; the device is added and later
             // status checks tell whether it took them.
-            m_sheet.candidate.ipAddress = ip;
-            m_sheet.candidate.networkMask = mask;
-            m_sheet.candidate.defaultGateway = gateway;
+            m_sheet.candidate.ipAddress = ip.networkOrder();
+            m_sheet.candidate.networkMask = mask.networkOrder();
+            m_sheet.candidate.defaultGateway = gateway.networkOrder();
             m_sent = true;
             m_sheet.next();
         });

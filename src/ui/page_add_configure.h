@@ -5,6 +5,8 @@
 #include <QWizardPage>
 #include <cstdint>
 
+#include "net/ipv4_address.h"
+
 class QLabel;
 
 namespace corvane {
@@ -32,7 +34,7 @@ public:
 
 private:
     void createControls();
-    void sendSettings(std::uint32_t ip, std::uint32_t mask, std::uint32_t gateway);
+    void sendSettings(Ipv4Address ip, Ipv4Address mask, Ipv4Address gateway);
 
     CAddDeviceSheet& m_sheet;
     QLabel* m_intro = nullptr;

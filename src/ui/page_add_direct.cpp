@@ -6,7 +6,6 @@
 #include "ui/add_device_sheet.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
-#include "ui/ip_field_form.h"
 #include "ui/wizard_page_text.h"
 
 namespace corvane {
@@ -60,7 +59,7 @@ bool CPageAddDirect::validatePage() {
     if (m_address->filledParts() < CIpAddressEdit::kParts || m_address->address() == 0) {
         return false;
     }
-    const std::uint32_t address = fieldToStored(m_address->address());
+    const auto address = Ipv4Address::fromHostOrder(m_address->address());
     if (!m_sheet.acceptNewDeviceAddress(address)) {
         return false;
     }
@@ -69,7 +68,7 @@ bool CPageAddDirect::validatePage() {
     // row's MAC would otherwise be saved with this address, pairing it with another module
     // and hiding that module from later searches.
     m_sheet.candidate = DeviceHello{};
-    m_sheet.candidate.ipAddress = address;
+    m_sheet.candidate.ipAddress = address.networkOrder();
     m_sheet.deviceAdded = true;
     return true;
 }

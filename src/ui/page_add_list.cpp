@@ -164,9 +164,9 @@ void CPageAddList::fillList() {
     rows.reserve(static_cast<qsizetype>(m_found.size()));
     for (std::size_t i = 0; i < m_found.size(); ++i) {
         const DeviceHello& hello = m_found[i];
-        auto* row = new QTreeWidgetItem(
-            QStringList{QString::fromStdString(formatMacAddress(hello.mac)),
-                        QString::fromStdString(formatIpAddress(hello.ipAddress))});
+        auto* row = new QTreeWidgetItem(QStringList{
+            QString::fromStdString(formatMacAddress(hello.mac)),
+            QString::fromStdString(Ipv4Address::fromNetworkOrder(hello.ipAddress).text())});
         // Selecting it stays allowed: the next page is where the address is changed.
         const QStringList others = otherUsersOfAddress(i);
         if (!others.isEmpty()) {
@@ -198,7 +198,7 @@ QStringList CPageAddList::otherUsersOfAddress(std::size_t index) const {
     }
     // A listed device without a MAC may be this very module, added by its address.
     for (const auto& [address, listedMac] : m_sheet.listedDevices) {
-        if (address == module.ipAddress && !listedMac.empty()) {
+        if (address == Ipv4Address::fromNetworkOrder(module.ipAddress) && !listedMac.empty()) {
             add(listedMac);
         }
     }

@@ -23,7 +23,7 @@ std::tm currentLocalTime() {
     return local;
 }
 
-PassportWriteOutcome writePassportFile(QWidget* parent, std::uint32_t ipAddress,
+PassportWriteOutcome writePassportFile(QWidget* parent, Ipv4Address ipAddress,
                                        const PassportData& data, const QString& filter,
                                        const std::tm& localTime) {
     const SaveFileRequest request{QString::fromStdString(defaultPassportFileName(data, localTime)),
@@ -59,7 +59,7 @@ void runPassportCommand(SiteSession& session, QWidget& window, int row) {
     };
     auto reading = std::make_shared<Reading>();
     const LocalAddress local = session.selectedLocalAddress();
-    const std::uint32_t deviceIp = session.devices()[static_cast<std::size_t>(row)].ipAddress;
+    const Ipv4Address deviceIp = session.devices()[static_cast<std::size_t>(row)].ipAddress;
     const auto getPassportData = session.operations().getPassportData;
     const QPointer<QWidget> shown(&window);
     session.runBusy(

@@ -23,7 +23,7 @@ enum class PassportWriteOutcome {
 
 // Asks where to save (offering the default name built from the MAC and `localTime`)
 // and writes the file. `filter` is the passport file filter text in the current language.
-PassportWriteOutcome writePassportFile(QWidget* parent, std::uint32_t ipAddress,
+PassportWriteOutcome writePassportFile(QWidget* parent, Ipv4Address ipAddress,
                                        const PassportData& data, const QString& filter,
                                        const std::tm& localTime);
 

@@ -50,7 +50,7 @@ bool SiteSession::openLocalAddresses(const AddressLister& listAddresses) {
     }
     if (choice.reason != SourceChoiceReason::stored) {
         m_settings.writeInt(keys::kConfig, keys::kLocalIp,
-                            static_cast<std::int32_t>(choice.address.address));
+                            choice.address.address.settingsInteger());
     }
     return true;
 }
@@ -69,7 +69,7 @@ void SiteSession::chooseLocalAddress(int index) {
     m_selectedLocalIndex = index;
     m_settings.writeInt(
         keys::kConfig, keys::kLocalIp,
-        static_cast<std::int32_t>(m_localAddresses[static_cast<std::size_t>(index)].address));
+        m_localAddresses[static_cast<std::size_t>(index)].address.settingsInteger());
 }
 
 void SiteSession::addDevice(const DeviceRecord& record) {
@@ -147,7 +147,7 @@ bool SiteSession::deferWhileSweeping(std::function<void()> command) {
 }
 
 std::function<std::size_t()> SiteSession::sweepWork(const SweepCall& call) {
-    std::vector<std::uint32_t> targets;
+    std::vector<Ipv4Address> targets;
     for (int row : call.rows) {
         targets.push_back(m_devices[static_cast<std::size_t>(row)].ipAddress);
     }
@@ -178,7 +178,7 @@ std::function<std::size_t()> SiteSession::sweepWork(const SweepCall& call) {
     };
 }
 
-void SiteSession::storeReading(int row, std::uint32_t deviceIp, bool answered,
+void SiteSession::storeReading(int row, Ipv4Address deviceIp, bool answered,
                                const StreamSettings& reported, const SweepCall& call) {
     if (row < 0 || row >= static_cast<int>(m_devices.size()) ||
         m_devices[static_cast<std::size_t>(row)].ipAddress != deviceIp) {

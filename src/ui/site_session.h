@@ -105,8 +105,8 @@ signals:
 
 private:
     std::function<std::size_t()> sweepWork(const SweepCall& call);
-    void storeReading(int row, std::uint32_t deviceIp, bool answered,
-                      const StreamSettings& reported, const SweepCall& call);
+    void storeReading(int row, Ipv4Address deviceIp, bool answered, const StreamSettings& reported,
+                      const SweepCall& call);
     void onBackgroundSweepFinished();
 
     SettingsFile& m_settings;

@@ -10,14 +10,15 @@ namespace {
 TEST(AddressInput, StrictTextForms) {
     struct Row {
         const char* text;
-        std::optional<std::uint32_t> ip;
+        std::optional<Ipv4Address> ip;
         std::optional<Destination> destination;  // text + ":1234"
     };
-    const std::uint32_t kA = ipFromOctets(10, 77, 64, 11);
+    const Ipv4Address kA = Ipv4Address::fromOctets(10, 77, 64, 11);
+    const Ipv4Address kAll = Ipv4Address::fromOctets(255, 255, 255, 255);
     const Row ipRows[] = {
         {"10.77.64.11", kA, Destination{kA, 1234}},
-        {"0.0.0.0", 0u, Destination{0, 1234}},
-        {"255.255.255.255", 0xFFFFFFFFu, Destination{0xFFFFFFFFu, 1234}},
+        {"0.0.0.0", Ipv4Address(), Destination{Ipv4Address(), 1234}},
+        {"255.255.255.255", kAll, Destination{kAll, 1234}},
         {"10.77.64.256", {}, {}},
         {"10.77.64", {}, {}},
         {"10.77.64.11.1", {}, {}},
@@ -31,7 +32,7 @@ TEST(AddressInput, StrictTextForms) {
     };
     for (const Row& row : ipRows) {
         SCOPED_TRACE(row.text);
-        EXPECT_EQ(parseIpv4(row.text), row.ip);
+        EXPECT_EQ(Ipv4Address::parse(row.text), row.ip);
         EXPECT_EQ(parseDestination(std::string(row.text) + ":1234"), row.destination);
     }
     struct PortRow {

@@ -17,17 +17,19 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(OperatorSite, SourceAddressChoice) {
-    const LocalAddress a{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
-    const LocalAddress b{ipFromOctets(10, 78, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
-    const std::uint32_t other = ipFromOctets(192, 168, 1, 5);
+    const LocalAddress a{Ipv4Address::fromOctets(10, 77, 0, 1),
+                         Ipv4Address::fromOctets(255, 255, 0, 0), 0};
+    const LocalAddress b{Ipv4Address::fromOctets(10, 78, 0, 1),
+                         Ipv4Address::fromOctets(255, 255, 0, 0), 0};
+    const Ipv4Address other = Ipv4Address::fromOctets(192, 168, 1, 5);
     struct Row {
         const char* name;
         std::vector<LocalAddress> usable;
-        std::optional<std::uint32_t> requested;
-        std::uint32_t stored;
+        std::optional<Ipv4Address> requested;
+        Ipv4Address stored;
         UnchosenSource unchosen;
         SourceChoiceStatus status;
-        std::uint32_t chosen;
+        Ipv4Address chosen;
         const char* problem;  // part of the message
     };
     using S = SourceChoiceStatus;
@@ -43,7 +45,7 @@ TEST(OperatorSite, SourceAddressChoice) {
          b.address,
          ""},
         {"stored", {a, b}, {}, b.address, kRefuse, S::chosen, b.address, ""},
-        {"the only one", {a}, {}, 0, kRefuse, S::chosen, a.address, ""},
+        {"the only one", {a}, {}, {}, kRefuse, S::chosen, a.address, ""},
         {"stale stored, the only one", {a}, {}, other, kRefuse, S::chosen, a.address, ""},
         {"requested not local",
          {a, b},
@@ -51,15 +53,15 @@ TEST(OperatorSite, SourceAddressChoice) {
          a.address,
          kRefuse,
          S::requestedNotLocal,
-         0,
+         {},
          "192.168.1.5 is not one of this computer's usable addresses (10.77.0.1, 10.78.0.1)"},
         {"several, none stored",
          {a, b},
          {},
-         0,
+         {},
          kRefuse,
          S::severalUnchosen,
-         0,
+         {},
          "several local addresses could send (10.77.0.1, 10.78.0.1); choose one with --from"},
         {"several, stale stored",
          {a, b},
@@ -67,20 +69,20 @@ TEST(OperatorSite, SourceAddressChoice) {
          other,
          kRefuse,
          S::severalUnchosen,
-         0,
+         {},
          "the stored choice 192.168.1.5 is not one of them"},
-        {"none", {}, {}, a.address, kRefuse, S::noneUsable, 0, "no usable IPv4 address"},
+        {"none", {}, {}, a.address, kRefuse, S::noneUsable, {}, "no usable IPv4 address"},
         {"window: stored", {a, b}, {}, b.address, kFirst, S::chosen, b.address, ""},
-        {"window: several, none stored", {a, b}, {}, 0, kFirst, S::chosen, a.address, ""},
+        {"window: several, none stored", {a, b}, {}, {}, kFirst, S::chosen, a.address, ""},
         {"window: several, stale stored", {a, b}, {}, other, kFirst, S::chosen, a.address, ""},
-        {"window: none", {}, {}, 0, kFirst, S::noneUsable, 0, "no usable IPv4 address"},
+        {"window: none", {}, {}, {}, kFirst, S::noneUsable, {}, "no usable IPv4 address"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const SourceChoice choice =
             chooseSourceAddress(row.usable, row.requested, row.stored, row.unchosen);
         EXPECT_EQ(choice.status, row.status);
-        EXPECT_EQ(choice.chosen() ? choice.address.address : 0u, row.chosen);
+        EXPECT_EQ(choice.chosen() ? choice.address.address : Ipv4Address(), row.chosen);
         EXPECT_NE(sourceChoiceProblem(choice).find(row.problem), std::string::npos)
             << sourceChoiceProblem(choice);
         EXPECT_EQ(choice.chosen(), sourceChoiceProblem(choice).empty());
@@ -127,7 +129,7 @@ TEST(OperatorSite, FoundModulesSortedByMacWithSharedAddressesMarked) {
     const auto hello = [](std::uint8_t last, std::uint8_t ipLast) {
         DeviceHello h;
         h.mac = {0x02, 0xC0, 0x7A, 0xDE, 0x00, last};
-        h.ipAddress = ipFromOctets(10, 77, 64, ipLast);
+        h.ipAddress = Ipv4Address::fromOctets(10, 77, 64, ipLast).networkOrder();
         return h;
     };
     const auto modules =

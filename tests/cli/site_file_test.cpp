@@ -61,17 +61,23 @@ std::vector<bool> schemaAccepts(const std::vector<std::string>& texts) {
 SiteSnapshot sampleSite() {
     SiteSnapshot site;
     site.takenAt = "2026-12-08T02:00:00Z";
-    site.from = ipFromOctets(10, 77, 0, 1);
+    site.from = Ipv4Address::fromOctets(10, 77, 0, 1);
     SiteModule single;
     single.mac = {0x02, 0xC0, 0x7A, 0xDE, 0x00, 0x01};
-    single.ip = ipFromOctets(10, 77, 64, 11);
-    single.mask = ipFromOctets(255, 255, 0, 0);
-    single.output = {false, true, 1, ipFromOctets(239, 10, 1, 1), 1234, true, {}, {}};
+    single.ip = Ipv4Address::fromOctets(10, 77, 64, 11);
+    single.mask = Ipv4Address::fromOctets(255, 255, 0, 0);
+    single.output = {false, true, 1, Ipv4Address::fromOctets(239, 10, 1, 1), 1234, true, {}, {}};
     SiteModule entries = single;
     entries.mac[5] = 0x03;
-    entries.ip = ipFromOctets(10, 77, 64, 13);
-    entries.output = {true,       true, 0, 0, 0, false, {{ipFromOctets(239, 10, 2, 1), 1234, true}},
-                      {{0, 5000}}};
+    entries.ip = Ipv4Address::fromOctets(10, 77, 64, 13);
+    entries.output = {true,
+                      true,
+                      0,
+                      {},
+                      0,
+                      false,
+                      {{Ipv4Address::fromOctets(239, 10, 2, 1), 1234, true}},
+                      {{Ipv4Address(), 5000}}};
     SiteModule silent = single;
     silent.mac[5] = 0x04;
     silent.answered = false;

@@ -15,7 +15,7 @@ StreamDestination destination(const std::string& text) {
 }
 
 TEST(StreamReport, FaultyAndMissingStreamsInEveryForm) {
-    const std::uint32_t module = destination("10.77.64.13@239.10.2.1:1234").source;
+    const Ipv4Address module = destination("10.77.64.13@239.10.2.1:1234").source;
     StreamRow faulty{module, module, {}};
     StreamSnapshot& s = faulty.snapshot;
     s.destination = destination("239.10.2.1:1234");
@@ -32,7 +32,7 @@ TEST(StreamReport, FaultyAndMissingStreamsInEveryForm) {
     s.maxGapMs = 37.1234;
     s.services = {{1, 256, std::nullopt, {}}, {2, 512, 513, {{513, 0x1B}}}};
     s.pids = {{513, 100, 1504.4, 3}};
-    StreamRow missing{std::nullopt, 0, {}};
+    StreamRow missing{std::nullopt, {}, {}};
     missing.snapshot.destination = destination("10.77.0.1:5000");
     missing.snapshot.seconds = 2;
     const std::vector<StreamRow> rows = {faulty, missing};

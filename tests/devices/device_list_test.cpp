@@ -34,7 +34,7 @@ protected:
     }
     static DeviceRecord record(std::uint8_t lastOctet, const std::string& mac) {
         DeviceRecord added = DeviceRecord::newRecord();
-        added.ipAddress = ipFromOctets(192, 168, 1, lastOctet);
+        added.ipAddress = Ipv4Address::fromOctets(192, 168, 1, lastOctet);
         added.macAddress = mac;
         return added;
     }
@@ -70,7 +70,7 @@ TEST_F(DeviceListStorage, RemovingTheMiddleRecordLeavesStaleKeysThatAreNeverRead
     loadDeviceList(settings, loaded);
     ASSERT_EQ(loaded.size(), 2u);
     EXPECT_EQ(loaded[0].macAddress, "00:11:22:33:44:01");
-    EXPECT_EQ(packed(loaded[1].ipAddress), ipFromOctets(192, 168, 1, 200));
+    EXPECT_EQ(loaded[1].ipAddress, Ipv4Address::fromOctets(192, 168, 1, 200));
     EXPECT_FALSE(loaded[1].queried);
 }
 
@@ -78,7 +78,7 @@ TEST_F(DeviceListStorage, KeysAndValuesRoundTrip) {
     SettingsFile settings(m_path.string());
     DeviceRecord added = record(10, "0A:1B:2C:3D:4E:5F");
     DeviceRecord changed = record(11, "");
-    changed.savedSettings.destinationIp = ipFromOctets(192, 168, 1, 200);
+    changed.savedSettings.destinationIp = Ipv4Address::fromOctets(192, 168, 1, 200).networkOrder();
     changed.savedSettings.destinationPort = 65535;
     changed.savedSettings.protocol = 2;
     changed.savedSettings.flags = 1;
@@ -93,8 +93,10 @@ TEST_F(DeviceListStorage, KeysAndValuesRoundTrip) {
     DeviceList loaded;
     loadDeviceList(settings, loaded);
     ASSERT_EQ(loaded.size(), 2u);
-    EXPECT_EQ(packed(loaded[0].savedSettings.destinationIp), ipFromOctets(224, 0, 0, 1));
-    EXPECT_EQ(packed(loaded[1].savedSettings.destinationIp), ipFromOctets(192, 168, 1, 200));
+    EXPECT_EQ(Ipv4Address::fromNetworkOrder(loaded[0].savedSettings.destinationIp),
+              Ipv4Address::fromOctets(224, 0, 0, 1));
+    EXPECT_EQ(Ipv4Address::fromNetworkOrder(loaded[1].savedSettings.destinationIp),
+              Ipv4Address::fromOctets(192, 168, 1, 200));
     EXPECT_EQ(packed(loaded[1].savedSettings.destinationPort), 65535);
     EXPECT_EQ(loaded[1].macAddress, "");
 }
@@ -146,7 +148,7 @@ TEST_F(DeviceListStorage, AbsurdTotalIsCapped) {
         DeviceList loaded;
         loadDeviceList(settings, loaded);
         EXPECT_EQ(loaded.size(), kMaxLoadedDevices) << total;
-        EXPECT_EQ(packed(loaded[0].ipAddress), 1u);
+        EXPECT_EQ(loaded[0].ipAddress, Ipv4Address::fromOctets(1, 0, 0, 0));
     }
     // Just below the cap, the list is as long as "Total" says.
     writeFile("[List]\nTotal=" + std::to_string(kMaxLoadedDevices - 1) + "\n");
@@ -159,7 +161,7 @@ TEST_F(DeviceListStorage, AbsurdTotalIsCapped) {
 TEST(DeviceRecordTest, NewRecordValues) {
     const DeviceRecord added = DeviceRecord::newRecord();
     EXPECT_EQ(added.savedSettings.protocol, 1);
-    EXPECT_EQ(formatIpAddress(packed(added.savedSettings.destinationIp)), "224.0.0.1");
+    EXPECT_EQ(Ipv4Address::fromNetworkOrder(added.savedSettings.destinationIp).text(), "224.0.0.1");
     EXPECT_EQ(packed(added.savedSettings.destinationPort), 1234);
     EXPECT_FALSE(added.queried);
     EXPECT_FALSE(isOutputActive(added));

@@ -17,8 +17,8 @@ MacAddress mac(std::uint8_t last) {
     return {0x02, 0xC0, 0x7A, 0xDE, 0x00, last};
 }
 
-std::uint32_t ip(std::uint8_t last) {
-    return ipFromOctets(10, 77, 64, last);
+Ipv4Address ip(std::uint8_t last) {
+    return Ipv4Address::fromOctets(10, 77, 64, last);
 }
 
 // Module `n` at 10.77.64.n, /16, running RTP to 239.10.1.n:1234.
@@ -26,10 +26,10 @@ SiteModule module(std::uint8_t n) {
     SiteModule m;
     m.mac = mac(n);
     m.ip = ip(n);
-    m.mask = ipFromOctets(255, 255, 0, 0);
+    m.mask = Ipv4Address::fromOctets(255, 255, 0, 0);
     m.output.running = true;
     m.output.protocol = 1;
-    m.output.destinationIp = ipFromOctets(239, 10, 1, n);
+    m.output.destinationIp = Ipv4Address::fromOctets(239, 10, 1, n);
     m.output.destinationPort = 1234;
     return m;
 }
@@ -38,8 +38,8 @@ SiteModule entries(std::uint8_t n, bool firstRunning) {
     SiteModule m = module(n);
     m.output = SiteOutput{};
     m.output.entries = true;
-    m.output.outputs = {{ipFromOctets(239, 10, 2, 1), 1234, firstRunning}};
-    m.output.inputs = {{0, 5000}};
+    m.output.outputs = {{Ipv4Address::fromOctets(239, 10, 2, 1), 1234, firstRunning}};
+    m.output.inputs = {{Ipv4Address(), 5000}};
     return m;
 }
 
@@ -86,7 +86,8 @@ TEST(SiteDiff, WhatAPersonReads) {
          "1 module changed, 1 only in A, 1 only in B.\n"},
         {"a silent side: its output is not known, so only 'answered' differs",
          {module(1)},
-         {changed(silent(1), [](SiteModule& m) { m.gateway = ipFromOctets(10, 77, 0, 2); })},
+         {changed(silent(1),
+                  [](SiteModule& m) { m.gateway = Ipv4Address::fromOctets(10, 77, 0, 2); })},
          "02:C0:7A:DE:00:01\n"
          "  gateway: 0.0.0.0 \u2192 10.77.0.2\n"
          "  answered: true \u2192 false\n"
@@ -117,7 +118,8 @@ std::string bytesOf(const StreamSettings& settings) {
 }
 
 TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
-    const LocalAddress local{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
+    const LocalAddress local{Ipv4Address::fromOctets(10, 77, 0, 1),
+                             Ipv4Address::fromOctets(255, 255, 0, 0), 0};
     struct Sends {
         std::uint8_t module;  // last octet of the MAC sent to
         bool network;
@@ -134,7 +136,7 @@ TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
     const SiteModule moved = changed(module(1), [](SiteModule& m) { m.ip = ip(60); });
     const SiteModule stopped = changed(module(1), [](SiteModule& m) { m.output.running = false; });
     const SiteModule otherPlace = changed(module(2), [](SiteModule& m) {
-        m.output.destinationIp = ipFromOctets(239, 20, 0, 2);
+        m.output.destinationIp = Ipv4Address::fromOctets(239, 20, 0, 2);
         m.output.noStuffing = true;
     });
     const Row rows[] = {
@@ -150,7 +152,7 @@ TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
          {module(1), module(2), module(3)},
          {},
          {{1, true, std::nullopt},
-          {2, false, outputStartSettings(1, ipFromOctets(239, 20, 0, 2), 1234, true)}},
+          {2, false, outputStartSettings(1, Ipv4Address::fromOctets(239, 20, 0, 2), 1234, true)}},
          {},
          {}},
         {"stopped in the file: Stop, whatever its settings",
@@ -171,7 +173,7 @@ TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
          {module(1)},
          {changed(module(9), [](SiteModule& m) { m.output.running = false; })},
          {{mac(1), mac(9)}},
-         {{9, true, outputStartSettings(1, ipFromOctets(239, 10, 1, 1), 1234, false)}},
+         {{9, true, outputStartSettings(1, Ipv4Address::fromOctets(239, 10, 1, 1), 1234, false)}},
          {},
          {}},
         {"two modules one address: refused",
@@ -182,7 +184,7 @@ TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
          {},
          {"02:C0:7A:DE:00:01 and 02:C0:7A:DE:00:02 would all have the address 10.77.64.2"}},
         {"an address outside the local subnet: refused",
-         {changed(module(1), [](SiteModule& m) { m.ip = ipFromOctets(10, 78, 64, 1); })},
+         {changed(module(1), [](SiteModule& m) { m.ip = Ipv4Address::fromOctets(10, 78, 64, 1); })},
          {module(1)},
          {},
          {{1, true, std::nullopt}},
@@ -192,7 +194,7 @@ TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
          {module(1)},
          {module(1), module(9)},
          {{mac(1), mac(9)}},
-         {{9, true, outputStartSettings(1, ipFromOctets(239, 10, 1, 1), 1234, false)}},
+         {{9, true, outputStartSettings(1, Ipv4Address::fromOctets(239, 10, 1, 1), 1234, false)}},
          {},
          {"would all have the address 10.77.64.1"}},
         {"replacements that name no module, or one twice: refused",
@@ -232,7 +234,8 @@ TEST(SitePlan, WhatIsSentWhatIsNotAndWhatIsRefused) {
 }
 
 TEST(SitePlan, ReadBackVerifiesOnlyWhatWasSent) {
-    const LocalAddress local{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
+    const LocalAddress local{Ipv4Address::fromOctets(10, 77, 0, 1),
+                             Ipv4Address::fromOctets(255, 255, 0, 0), 0};
     const SiteModule wanted = changed(module(1), [](SiteModule& m) {
         m.ip = ip(60);
         m.output.destinationPort = 6000;
@@ -253,7 +256,7 @@ TEST(SitePlan, ReadBackVerifiesOnlyWhatWasSent) {
          changed(wanted, [](SiteModule& m) { m.answered = false; }),
          {"answered"}},
         {"the mask, sent with the address, did not take",
-         changed(wanted, [](SiteModule& m) { m.mask = ipFromOctets(255, 255, 255, 0); }),
+         changed(wanted, [](SiteModule& m) { m.mask = Ipv4Address::fromOctets(255, 255, 255, 0); }),
          {"mask"}},
     };
     for (const Row& row : rows) {

@@ -105,24 +105,26 @@ std::map<std::string, std::vector<std::string>> samplesByFamily(const std::strin
 }
 
 TEST(ProbeReport, EveryFormOfReading) {
-    const std::uint32_t ip = ipFromOctets(10, 77, 64, 11);
+    const Ipv4Address ip = Ipv4Address::fromOctets(10, 77, 64, 11);
     StreamSettings single{};
     single.mode = kModeRunning;
     single.protocol = 2;
-    single.destinationIp = ipFromOctets(239, 1, 1, 1);
+    single.destinationIp = Ipv4Address::fromOctets(239, 1, 1, 1).networkOrder();
     single.destinationPort = 1234;
     single.flags = kNoStuffingFlag;
     StreamSettings entries{};
     entries.outputCount = 2;
-    entries.outputs[0] = {0x1100, ipFromOctets(239, 2, 2, 1), 5000, 0, 0, {}};
-    entries.outputs[1] = {0x1000, ipFromOctets(239, 2, 2, 2), 5002, 0, 0, {}};
+    entries.outputs[0] = {0x1100, Ipv4Address::fromOctets(239, 2, 2, 1).networkOrder(), 5000, 0, 0,
+                          {}};
+    entries.outputs[1] = {0x1000, Ipv4Address::fromOctets(239, 2, 2, 2).networkOrder(), 5002, 0, 0,
+                          {}};
     entries.inputCount = 1;
     entries.inputs[0] = {0x2100, 0, 6000, {}};
     DeviceRecord listed;
     listed.ipAddress = ip;
     listed.macAddress = "02:C0:7A:DE:00:01";
     DeviceRecord other;
-    other.ipAddress = ipFromOctets(10, 77, 64, 12);
+    other.ipAddress = Ipv4Address::fromOctets(10, 77, 64, 12);
     const DeviceList list = {other, listed, listed};  // listed twice, at 2 and 3
 
     using Samples = std::map<std::string, std::vector<std::string>>;

@@ -25,7 +25,7 @@ public:
 
     Clock::time_point now() override { return time.load(); }
     void advance(milliseconds step) { time = time.load() + step; }
-    std::unique_ptr<ExchangeSocket> open(std::uint32_t, std::uint32_t, std::size_t,
+    std::unique_ptr<ExchangeSocket> open(Ipv4Address, Ipv4Address, std::size_t,
                                          int& error) override {
         ++opened;
         error = EACCES;
@@ -74,16 +74,18 @@ struct ScriptedSearch {
 TEST(ProbeService, DiscoveryIsSharedReusedAndHoldsNoProbePastItsDeadline) {
     ScriptedSystem system;
     ScriptedSearch search;
-    ProbeService prober(LocalAddress{0x0100000A, 0x0000FFFF, 0}, 4,
-                        DiscoveryOptions{milliseconds(30000), 8}, system, search.function());
+    ProbeService prober(LocalAddress{Ipv4Address::fromOctets(10, 0, 0, 1),
+                                     Ipv4Address::fromOctets(255, 255, 0, 0), 0},
+                        4, DiscoveryOptions{milliseconds(30000), 8}, system, search.function());
     std::vector<std::future<std::optional<std::vector<DeviceHello>>>> askers;
     for (int i = 0; i < 3; ++i) {
         askers.push_back(std::async(std::launch::async, [&] { return prober.search(); }));
     }
     search.waitForCall(1);
     // A probe asked for during the search, with 500 ms to live: its time runs out.
-    auto probe = std::async(std::launch::async,
-                            [&] { return prober.probe(0x0B40000A, milliseconds(500), false); });
+    auto probe = std::async(std::launch::async, [&] {
+        return prober.probe(Ipv4Address::fromOctets(10, 0, 64, 11), milliseconds(500), false);
+    });
     std::this_thread::sleep_for(milliseconds(50));
     system.advance(milliseconds(600));
     const ProbeService::Probe held = probe.get();
@@ -122,15 +124,17 @@ TEST(ProbeService, ProbesHeldByASearchGoOutBeforeTheNext) {
     ScriptedSystem system;
     ScriptedSearch search;
     search.system = &system;
-    ProbeService prober(LocalAddress{0x0100000A, 0x0000FFFF, 0}, 2,
-                        DiscoveryOptions{milliseconds(0), 8}, system, search.function());
+    ProbeService prober(LocalAddress{Ipv4Address::fromOctets(10, 0, 0, 1),
+                                     Ipv4Address::fromOctets(255, 255, 0, 0), 0},
+                        2, DiscoveryOptions{milliseconds(0), 8}, system, search.function());
     auto asker = std::async(std::launch::async, [&] {
         const bool first = prober.search().has_value();
         return first && prober.search().has_value();
     });
     search.waitForCall(1);
     std::vector<std::future<ProbeService::Probe>> held;
-    for (const std::uint32_t device : {0x0B40000Au, 0x0C40000Au}) {
+    for (const Ipv4Address device :
+         {Ipv4Address::fromOctets(10, 0, 64, 11), Ipv4Address::fromOctets(10, 0, 64, 12)}) {
         held.push_back(std::async(std::launch::async, [&prober, device] {
             return prober.probe(device, milliseconds(3000), false);
         }));
@@ -139,8 +143,9 @@ TEST(ProbeService, ProbesHeldByASearchGoOutBeforeTheNext) {
     while (prober.counters().probesInFlight < 2 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
-    EXPECT_EQ(prober.probe(0x0D40000A, milliseconds(3000), false).admission,
-              ProbeService::Admission::overLimit);
+    EXPECT_EQ(
+        prober.probe(Ipv4Address::fromOctets(10, 0, 64, 13), milliseconds(3000), false).admission,
+        ProbeService::Admission::overLimit);
     EXPECT_EQ(prober.counters().overLimit, 1u);
 
     search.letEnd();

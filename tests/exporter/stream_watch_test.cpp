@@ -44,7 +44,8 @@ StreamOpener scriptedOpener(Script& script) {
     };
 }
 
-StreamRequest request(const std::string& destination, std::uint32_t module = 0x0B404D0A) {
+StreamRequest request(const std::string& destination,
+                      Ipv4Address module = Ipv4Address::fromOctets(10, 77, 64, 11)) {
     std::string error;
     StreamRequest r;
     r.module = module;
@@ -103,7 +104,8 @@ TEST(StreamWatch, AtMostTheCapWatchedAndTheRestRefused) {
     EXPECT_EQ(asked.refused[0].request.destination, c.destination);
     EXPECT_EQ(watch.refusedOverLimit(), 1u);
     // The same group from another module is another destination to watch.
-    asked = watch.ask({request("239.1.1.1:5000", 0x0C404D0A)}, t0 + 1s, t0 + 4s);
+    asked = watch.ask({request("239.1.1.1:5000", Ipv4Address::fromOctets(10, 77, 64, 12))}, t0 + 1s,
+                      t0 + 4s);
     EXPECT_EQ(asked.refused.size(), 1u);
     watch.ask({b}, t0 + 5min, t0 + 5min + 3s);
     watch.tick(t0 + 10min);  // a is left, b was asked for since
@@ -126,16 +128,16 @@ TEST(StreamWatch, DestinationsNotReceivedAndNotHeld) {
     EXPECT_EQ(asked.refused[0].problem, "cannot join 239.1.1.1:5000");
     EXPECT_EQ(asked.readyAt, t0) << "nothing to wait for";
     EXPECT_EQ(watch.watched(), 0u);
-    const std::uint32_t group = request("239.1.1.1:1").destination.address;
-    const std::uint32_t own = request("10.77.0.1:1").destination.address;
+    const Ipv4Address group = request("239.1.1.1:1").destination.address;
+    const Ipv4Address own = request("10.77.0.1:1").destination.address;
     struct Row {
         StreamDestination destination;
         bool received;
     };
     const std::vector<Row> rows = {
-        {{group, 5000, 0}, true}, {{own, 5000, 0}, true},  {{group, 9100, 0}, true},
-        {{own, 9100, 0}, false},  {{own, 9101, 0}, false}, {{0, 5000, 0}, false},
-        {{group, 0, 0}, false},
+        {{group, 5000, {}}, true}, {{own, 5000, {}}, true},  {{group, 9100, {}}, true},
+        {{own, 9100, {}}, false},  {{own, 9101, {}}, false}, {{{}, 5000, {}}, false},
+        {{group, 0, {}}, false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(destinationProblem(row.destination).empty(), row.received)
@@ -251,22 +253,23 @@ std::size_t count(const std::string& text, const std::string& part) {
 }
 
 TEST(StreamReport, RunningOutputsAndTheirMetrics) {
+    const Ipv4Address kModule = Ipv4Address::fromOctets(7, 0, 0, 0);
     StreamSettings single;
     single.mode = kModeRunning;
     single.protocol = 2;
-    single.destinationIp = request("239.1.1.1:5000").destination.address;
+    single.destinationIp = request("239.1.1.1:5000").destination.address.networkOrder();
     single.destinationPort = 5000;
-    ASSERT_EQ(runningOutputs(7, single).size(), 1u);
-    EXPECT_EQ(runningOutputs(7, single)[0].protocol, StreamProtocol::udp);
-    EXPECT_EQ(runningOutputs(7, single)[0].module, 7u);
+    ASSERT_EQ(runningOutputs(kModule, single).size(), 1u);
+    EXPECT_EQ(runningOutputs(kModule, single)[0].protocol, StreamProtocol::udp);
+    EXPECT_EQ(runningOutputs(kModule, single)[0].module, kModule);
     single.mode = kModeStopped;
-    EXPECT_TRUE(runningOutputs(7, single).empty());
+    EXPECT_TRUE(runningOutputs(kModule, single).empty());
     StreamSettings list;
     list.outputCount = 3;
     list.outputs[0] = {0x1100, single.destinationIp, 6001, 0, 0x0100, {}};
     list.outputs[1] = {0x1000, single.destinationIp, 6002, 0, 0x0200, {}};  // stopped
     list.outputs[2] = {0x1100, single.destinationIp, 6003, 0, 0x1200, {}};
-    const auto outputs = runningOutputs(7, list);
+    const auto outputs = runningOutputs(kModule, list);
     ASSERT_EQ(outputs.size(), 2u);
     EXPECT_EQ(outputs[0].destination.port, 6001);
     EXPECT_EQ(outputs[0].protocol, StreamProtocol::rtp);

@@ -11,10 +11,12 @@ namespace {
 
 TEST(TargetRules, WhichTargetsAreProbed) {
     // Sending from 10.77.0.1/16; this computer also has 192.168.5.20 and 10.77.0.9.
-    const LocalAddress sending{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
-    const LocalAddress narrow{ipFromOctets(172, 31, 255, 1), ipFromOctets(255, 255, 255, 128), 0};
-    const std::vector<std::uint32_t> own = {sending.address, ipFromOctets(192, 168, 5, 20),
-                                            ipFromOctets(10, 77, 0, 9), narrow.address};
+    const LocalAddress sending{Ipv4Address::fromOctets(10, 77, 0, 1),
+                               Ipv4Address::fromOctets(255, 255, 0, 0), 0};
+    const LocalAddress narrow{Ipv4Address::fromOctets(172, 31, 255, 1),
+                              Ipv4Address::fromOctets(255, 255, 255, 128), 0};
+    const std::vector<Ipv4Address> own = {sending.address, Ipv4Address::fromOctets(192, 168, 5, 20),
+                                          Ipv4Address::fromOctets(10, 77, 0, 9), narrow.address};
     using V = TargetVerdict;
     struct Row {
         const char* text;
@@ -59,39 +61,45 @@ TEST(TargetRules, WhichTargetsAreProbed) {
         EXPECT_EQ(check.verdict, row.verdict);
         EXPECT_EQ(targetProblem(check, row.text).empty(), row.verdict == V::accepted);
         if (row.verdict == V::accepted) {
-            EXPECT_EQ(formatIpAddress(check.ip), row.text);
+            EXPECT_EQ(check.ip.text(), row.text);
         }
     }
     // A /31 and a /32 have no network or broadcast address to refuse.
-    const LocalAddress pair{ipFromOctets(10, 9, 9, 2), ipFromOctets(255, 255, 255, 254), 0};
-    EXPECT_EQ(checkModuleAddress(ipFromOctets(10, 9, 9, 3), pair, {}, false), V::accepted);
+    const LocalAddress pair{Ipv4Address::fromOctets(10, 9, 9, 2),
+                            Ipv4Address::fromOctets(255, 255, 255, 254), 0};
+    EXPECT_EQ(checkModuleAddress(Ipv4Address::fromOctets(10, 9, 9, 3), pair, {}, false),
+              V::accepted);
 }
 
 // Forged or stray search replies never become targets.
 TEST(TargetRules, DiscoveryListsModuleAddressesOfTheSendingSubnet) {
-    const LocalAddress sending{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0};
-    const std::vector<std::uint32_t> own = {sending.address, ipFromOctets(192, 168, 5, 20)};
-    const std::pair<std::uint32_t, bool> replies[] = {
-        {ipFromOctets(10, 77, 64, 11), true},    {ipFromOctets(8, 8, 8, 8), false},
-        {ipFromOctets(10, 77, 0, 1), false},     {ipFromOctets(192, 168, 5, 9), false},
-        {ipFromOctets(10, 77, 255, 255), false}, {ipFromOctets(224, 0, 0, 1), false},
-        {ipFromOctets(10, 77, 64, 12), true},
+    const LocalAddress sending{Ipv4Address::fromOctets(10, 77, 0, 1),
+                               Ipv4Address::fromOctets(255, 255, 0, 0), 0};
+    const std::vector<Ipv4Address> own = {sending.address,
+                                          Ipv4Address::fromOctets(192, 168, 5, 20)};
+    const std::pair<Ipv4Address, bool> replies[] = {
+        {Ipv4Address::fromOctets(10, 77, 64, 11), true},
+        {Ipv4Address::fromOctets(8, 8, 8, 8), false},
+        {Ipv4Address::fromOctets(10, 77, 0, 1), false},
+        {Ipv4Address::fromOctets(192, 168, 5, 9), false},
+        {Ipv4Address::fromOctets(10, 77, 255, 255), false},
+        {Ipv4Address::fromOctets(224, 0, 0, 1), false},
+        {Ipv4Address::fromOctets(10, 77, 64, 12), true},
     };
     std::vector<DeviceHello> found;
-    std::vector<std::uint32_t> expected;
+    std::vector<Ipv4Address> expected;
     for (const auto& [ip, kept] : replies) {
         DeviceHello hello;
-        hello.ipAddress = ip;
+        hello.ipAddress = ip.networkOrder();
         hello.mac[5] = static_cast<std::uint8_t>(found.size());
         found.push_back(hello);
         if (kept) {
             expected.push_back(ip);
         }
     }
-    std::vector<std::uint32_t> listed;
+    std::vector<Ipv4Address> listed;
     for (const DeviceHello& hello : discoverableReplies(found, sending, own)) {
-        const std::uint32_t ip = hello.ipAddress;  // a packed field: copied, not referred to
-        listed.push_back(ip);
+        listed.push_back(Ipv4Address::fromNetworkOrder(hello.ipAddress));
     }
     EXPECT_EQ(listed, expected);
 }

@@ -201,12 +201,12 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     const Bytes passportRequest = concat({tagBytes("WiZnGpAs"), zeros(18)});
 
     PassportData passport{};
-    ASSERT_TRUE(getPassportData(local(), storedIpv4(ip(at[1])), passport));
+    ASSERT_TRUE(getPassportData(local(), ipv4Of(ip(at[1])), passport));
     // The exchange ends at the first reply; the request on the other port may reach the
     // log later, and must be there before the first row counts what it sent.
     modsim.waitForLog([&](const LoggedDatagram& d) { return d.bytes == passportRequest; }, 2, 2000);
     const std::string passportFile =
-        passportText(encodePassportBlock(makePassportBlock(storedIpv4(ip(at[1])), passport)));
+        passportText(encodePassportBlock(makePassportBlock(ipv4Of(ip(at[1])), passport)));
     const fs::path saved = m_folder / "m1.txt";
 
     struct Row {

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/ipv4_address.h"
+
 extern char** environ;
 
 namespace corvane::lab {
@@ -42,13 +44,18 @@ inline std::vector<char*> spawnArguments(const std::vector<std::string>& words) 
 
 namespace corvane::lab {
 
-// Stored form: the four octets in wire order in memory, as the program keeps them.
+// Network order: the four octets in wire order in memory, as the packed records hold them.
 inline std::uint32_t storedIpv4(const std::string& dotted) {
     in_addr address{};
     if (inet_pton(AF_INET, dotted.c_str(), &address) != 1) {
         return 0;
     }
     return address.s_addr;
+}
+
+// A dotted address as the program's interfaces take it; 0.0.0.0 when it is not one.
+inline Ipv4Address ipv4Of(const std::string& dotted) {
+    return Ipv4Address::fromNetworkOrder(storedIpv4(dotted));
 }
 
 inline std::string dottedIpv4(std::uint32_t stored) {

@@ -41,13 +41,13 @@ protected:
     const LabSegment& segment(std::size_t index = 0) const { return m_lab.segments.at(index); }
 
     LocalAddress local(std::size_t index = 0) const {
-        return LocalAddress{storedIpv4(segment(index).programAddress),
-                            storedIpv4(segment(index).programMask), 0};
+        return LocalAddress{ipv4Of(segment(index).programAddress),
+                            ipv4Of(segment(index).programMask), 0};
     }
 
-    // The n-th module address of a segment, in stored form and as text.
-    std::uint32_t moduleIp(std::uint32_t n, std::size_t index = 0) const {
-        return storedIpv4(segment(index).moduleAddress(n));
+    // The n-th module address of a segment, as an address and as text.
+    Ipv4Address moduleIp(std::uint32_t n, std::size_t index = 0) const {
+        return ipv4Of(segment(index).moduleAddress(n));
     }
     std::string moduleText(std::uint32_t n, std::size_t index = 0) const {
         return segment(index).moduleAddress(n);

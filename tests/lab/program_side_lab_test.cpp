@@ -15,7 +15,7 @@ TEST_F(ProgramSideLab, ListsOnlyTheLabAdapters) {
     ASSERT_TRUE(listLocalAddresses(list));
     std::set<std::string> listed;
     for (const auto& entry : list) {
-        listed.insert(dottedIpv4(entry.address) + "/" + dottedIpv4(entry.mask));
+        listed.insert(entry.address.text() + "/" + entry.mask.text());
     }
     std::set<std::string> expected;
     for (const auto& s : m_lab.segments) {

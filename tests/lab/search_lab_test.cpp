@@ -154,7 +154,7 @@ TEST_F(SearchLab, NetworkSettingsMoveTheModuleWithThatMacOnly) {
                     "mac=" + macText(stays) + " ip=" + moduleText(11) + " mask=255.255.0.0\n");
     bool ok = false;
     const double ms = timedMs([&] {
-        ok = setNetworkSettings(local(), moved, moduleIp(200), storedIpv4("255.255.192.0"),
+        ok = setNetworkSettings(local(), moved, moduleIp(200), ipv4Of("255.255.192.0"),
                                 moduleIp(254));
     });
     EXPECT_TRUE(ok);

@@ -37,8 +37,7 @@ protected:
             return;
         }
         m_settings = m_folder / "operator.ini";
-        std::ofstream(m_settings) << "[Config]\nLocalIP="
-                                  << static_cast<std::int32_t>(local().address)
+        std::ofstream(m_settings) << "[Config]\nLocalIP=" << local().address.settingsInteger()
                                   << "\n[List]\nTotal=0\n";
     }
 

@@ -91,7 +91,7 @@ TEST_F(StatusSweepLab, EveryModuleReadOnceAndRight) {
     std::vector<std::uint32_t> numbers(kModules);
     std::iota(numbers.begin(), numbers.end(), 1);
     numbers.insert(numbers.end(), {3, 8, kMultiStream});
-    std::vector<std::uint32_t> targets;
+    std::vector<Ipv4Address> targets;
     for (std::uint32_t n : numbers) {
         targets.push_back(moduleIp(n));
     }

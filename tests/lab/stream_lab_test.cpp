@@ -61,7 +61,7 @@ protected:
         auto parsed = parseStreamDestination(destination, error);
         ASSERT_TRUE(parsed.has_value()) << error;
         StreamReceiveOptions options;
-        options.localAddress = storedIpv4(segment().programAddress);
+        options.localAddress = ipv4Of(segment().programAddress);
         options.measurement.protocol = protocol;
         ASSERT_TRUE(monitor.start(*parsed, options, StreamClock::now(), error)) << error;
     }

@@ -17,15 +17,16 @@ using test::FakeExchangeSystem;
 
 namespace {
 
-const LocalAddress kLocal{test::ipv4(10, 77, 0, 1), test::ipv4(255, 255, 0, 0), 0};
-const std::uint32_t kModule = test::ipv4(10, 77, 0, 20);
+const LocalAddress kLocal{Ipv4Address::fromOctets(10, 77, 0, 1),
+                          Ipv4Address::fromOctets(255, 255, 0, 0), 0};
+const Ipv4Address kModule = Ipv4Address::fromOctets(10, 77, 0, 20);
 
 FakeDelivery datagram(int afterMs, std::size_t length) {
     test::Bytes bytes(length);
     for (std::size_t i = 0; i < length; ++i) {
         bytes[i] = static_cast<std::uint8_t>(i + 1);
     }
-    return {afterMs, bytes, 0, 0};
+    return {afterMs, bytes, 0, {}};
 }
 
 }  // namespace
@@ -57,7 +58,7 @@ TEST(SingleExchange, WhatTheReplyIsAndWhenItGivesUp) {
          2},
         {"a long reply is cut to the capacity", {{{}, {datagram(15, 40)}}}, 16, true, 16, 15, 2},
         {"refused on both ports ends early",
-         {{{{2, {}, ECONNREFUSED, 0}}, {{3, {}, ECONNREFUSED, 0}}}},
+         {{{{2, {}, ECONNREFUSED, {}}}, {{3, {}, ECONNREFUSED, {}}}}},
          64,
          false,
          0,

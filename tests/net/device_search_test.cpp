@@ -25,8 +25,8 @@ DeviceHello module(std::uint8_t n, std::uint8_t last = 1) {
     DeviceHello hello;
     hello.tag = {'W', 'i', 'Z', 'n', 'H', 'e', 'L', 'o'};
     hello.mac = {0x02, 0, 0, 0, 0, n};
-    hello.ipAddress = ipv4(10, 0, 1, last);
-    hello.networkMask = ipv4(255, 255, 0, 0);
+    hello.ipAddress = ipv4(10, 0, 1, last).networkOrder();
+    hello.networkMask = ipv4(255, 255, 0, 0).networkOrder();
     hello.deviceClass = {0, 3};
     return hello;
 }

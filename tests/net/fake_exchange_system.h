@@ -20,15 +20,15 @@ struct FakeDelivery {
     int afterMs = 0;
     Bytes bytes;
     int error = 0;
-    std::uint32_t from = 0;
+    Ipv4Address from{};  // unspecified: the module
 };
 using FakeModule = std::array<std::vector<FakeDelivery>, 2>;  // what socket A, B get
 
 class FakeExchangeSystem final : public ExchangeSystem {
 public:
-    std::map<std::uint32_t, FakeModule> modules;  // any other address never answers
+    std::map<Ipv4Address, FakeModule> modules;    // any other address never answers
     std::size_t descriptorLimit = 1000;           // open sockets; more fail with EMFILE
-    std::map<std::uint32_t, int> requests;        // sent per address, both ports counted
+    std::map<Ipv4Address, int> requests;          // sent per address, both ports counted
     std::size_t mostOpen = 0;
     std::function<void()> onWait;  // runs in each wait, before it
 
@@ -38,7 +38,7 @@ public:
             .count();
     }
 
-    std::unique_ptr<ExchangeSocket> open(std::uint32_t, std::uint32_t deviceIp, std::size_t index,
+    std::unique_ptr<ExchangeSocket> open(Ipv4Address, Ipv4Address deviceIp, std::size_t index,
                                          int& error) override {
         if (m_open.size() >= descriptorLimit) {
             error = EMFILE;
@@ -68,7 +68,7 @@ public:
 
 private:
     struct Socket final : ExchangeSocket {
-        Socket(FakeExchangeSystem& s, std::uint32_t ip, std::size_t i)
+        Socket(FakeExchangeSystem& s, Ipv4Address ip, std::size_t i)
             : system(s), fd(s.m_nextFd++), deviceIp(ip), index(i) {
             system.m_open[fd] = this;
         }
@@ -91,7 +91,8 @@ private:
             const FakeDelivery d = queue.begin()->second;
             queue.erase(queue.begin());
             error = d.error;
-            source = {d.from != 0 ? d.from : deviceIp, index == 0 ? kDevicePortA : kDevicePortB};
+            source = {!d.from.isUnspecified() ? d.from : deviceIp,
+                      index == 0 ? kDevicePortA : kDevicePortB};
             length = std::min(capacity, d.bytes.size());
             std::copy_n(d.bytes.begin(), length, buffer);
             return error != 0 ? UdpSocket::ReceiveStatus::Failed
@@ -104,7 +105,7 @@ private:
 
         FakeExchangeSystem& system;
         int fd;
-        std::uint32_t deviceIp;
+        Ipv4Address deviceIp;
         std::size_t index;
         std::multimap<Clock::time_point, FakeDelivery> queue;
         int error = 0;

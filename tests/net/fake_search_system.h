@@ -36,7 +36,7 @@ inline Bytes helloBytes(const DeviceHello& hello) {
 class FakeSearchSystem final : public SearchSystem {
 public:
     struct Sent {
-        std::uint32_t local = 0;
+        Ipv4Address local;
         std::size_t socket = 0;
         long long atMs = 0;
         Bytes bytes;
@@ -57,7 +57,7 @@ public:
     }
     std::size_t openSockets() const { return m_open.size(); }
 
-    std::unique_ptr<ExchangeSocket> openBroadcast(std::uint32_t local, std::size_t index,
+    std::unique_ptr<ExchangeSocket> openBroadcast(Ipv4Address local, std::size_t index,
                                                   int& error) override {
         if (openError[index] != 0) {
             error = openError[index];
@@ -90,7 +90,7 @@ public:
 
 private:
     struct Socket final : ExchangeSocket {
-        Socket(FakeSearchSystem& s, std::uint32_t l, std::size_t i)
+        Socket(FakeSearchSystem& s, Ipv4Address l, std::size_t i)
             : system(s), fd(s.m_nextFd++), local(l), index(i) {
             system.m_open[fd] = this;
         }
@@ -129,7 +129,7 @@ private:
 
         FakeSearchSystem& system;
         int fd;
-        std::uint32_t local;
+        Ipv4Address local;
         std::size_t index;
         std::multimap<Clock::time_point, SearchDelivery> queue;
         int error = 0;

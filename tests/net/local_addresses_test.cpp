@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "net/local_addresses.h"
 #include "net/wire_bytes.h"
@@ -12,16 +11,10 @@ namespace {
 
 using test::ipv4;
 
-std::uint8_t firstOctet(std::uint32_t stored) {
-    std::uint8_t octets[4];
-    std::memcpy(octets, &stored, 4);
-    return octets[0];
-}
-
 TEST(LocalAddresses, SelectionFromTheAddressTable) {
-    const std::uint32_t mask8 = ipv4(255, 0, 0, 0);
-    const std::uint32_t mask16 = ipv4(255, 255, 0, 0);
-    const std::uint32_t mask24 = ipv4(255, 255, 255, 0);
+    const Ipv4Address mask8 = ipv4(255, 0, 0, 0);
+    const Ipv4Address mask16 = ipv4(255, 255, 0, 0);
+    const Ipv4Address mask24 = ipv4(255, 255, 255, 0);
     struct Row {
         const char* name;
         std::vector<AddressTableRow> table;
@@ -30,7 +23,7 @@ TEST(LocalAddresses, SelectionFromTheAddressTable) {
     const Row rows[] = {
         {"loopback, any and 255.x never; 128.0.0.1 and link-local listed",
          {{ipv4(127, 0, 0, 1), mask8},
-          {ipv4(0, 0, 0, 0), 0},
+          {ipv4(0, 0, 0, 0), {}},
           {ipv4(255, 1, 2, 3), mask8},
           {ipv4(169, 254, 10, 20), mask16},
           {ipv4(128, 0, 0, 1), mask8}},
@@ -56,7 +49,7 @@ TEST(LocalAddresses, SelectionFromTheAddressTable) {
         {"empty table", {}, {}},
     };
     for (const Row& row : rows) {
-        std::vector<LocalAddress> list{{ipv4(1, 1, 1, 1), 0, 0}};  // emptied first
+        std::vector<LocalAddress> list{{ipv4(1, 1, 1, 1), {}, 0}};  // emptied first
         EXPECT_EQ(selectLocalAddresses(row.table, list), !row.expected.empty()) << row.name;
         EXPECT_EQ(list, row.expected) << row.name;
     }
@@ -64,12 +57,12 @@ TEST(LocalAddresses, SelectionFromTheAddressTable) {
 
 // This machine's own table: whatever it holds, the rules hold for the result.
 TEST(LocalAddresses, ListingThisMachineFollowsTheRules) {
-    std::vector<LocalAddress> list{{ipv4(1, 1, 1, 1), 0, 0}};
+    std::vector<LocalAddress> list{{ipv4(1, 1, 1, 1), {}, 0}};
     const bool any = listLocalAddresses(list);
     EXPECT_EQ(any, !list.empty());
     for (std::size_t i = 0; i < list.size(); ++i) {
-        EXPECT_NE(list[i].address, 0u);
-        EXPECT_NE(firstOctet(list[i].address) & 0x7F, 0x7F);
+        EXPECT_FALSE(list[i].address.isUnspecified());
+        EXPECT_NE(list[i].address.octets()[0] & 0x7F, 0x7F);
         EXPECT_EQ(list[i].spare, 0u);
         EXPECT_NE(list[i].address, ipv4(1, 1, 1, 1)) << "the list was not emptied first";
     }

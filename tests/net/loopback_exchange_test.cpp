@@ -21,8 +21,8 @@ using test::Bytes;
 using test::ipv4;
 
 const LocalAddress kLoopback{ipv4(127, 0, 0, 1), ipv4(255, 0, 0, 0), 0};
-const std::uint32_t kPeer = ipv4(127, 0, 0, 2);
-const std::uint32_t kStranger = ipv4(127, 0, 0, 3);
+const Ipv4Address kPeer = ipv4(127, 0, 0, 2);
+const Ipv4Address kStranger = ipv4(127, 0, 0, 3);
 // A shorter wait than the modules' 3 s: what is checked is that the wait ends at the
 // deadline it was given, not how long that deadline is.
 constexpr milliseconds kWait{800};
@@ -34,7 +34,7 @@ bool waitReadable(const UdpSocket& socket, int timeoutMs) {
 }
 
 // A socket of the peer (or a stranger) on loopback at `address`:`port`.
-UdpSocket loopbackSocket(std::uint32_t address, std::uint16_t port) {
+UdpSocket loopbackSocket(Ipv4Address address, std::uint16_t port) {
     UdpSocket socket;
     EXPECT_TRUE(socket.open() && socket.allowAddressReuse() && socket.bindTo(address, port))
         << "errno " << socket.lastError();

@@ -11,7 +11,7 @@ namespace corvane {
 namespace {
 
 using test::Bytes;
-using test::ipv4;
+using test::packedIpv4;
 using test::taggedBytes;
 
 Bytes helloBytes(std::string_view tag, std::size_t length) {
@@ -51,9 +51,9 @@ TEST(ProtocolReplies, SearchReplyNeedsThirtyBytesAndTheExactTag) {
         Bytes stored(sizeof hello);
         std::memcpy(stored.data(), &hello, sizeof hello);
         EXPECT_EQ(stored, Bytes(row.datagram.begin(), row.datagram.begin() + 30)) << row.name;
-        EXPECT_EQ(packed(hello.ipAddress), ipv4(192, 168, 1, 20)) << row.name;
-        EXPECT_EQ(packed(hello.networkMask), ipv4(255, 255, 255, 0)) << row.name;
-        EXPECT_EQ(packed(hello.defaultGateway), ipv4(192, 168, 1, 1)) << row.name;
+        EXPECT_EQ(packed(hello.ipAddress), packedIpv4(192, 168, 1, 20)) << row.name;
+        EXPECT_EQ(packed(hello.networkMask), packedIpv4(255, 255, 255, 0)) << row.name;
+        EXPECT_EQ(packed(hello.defaultGateway), packedIpv4(192, 168, 1, 1)) << row.name;
         EXPECT_EQ(hello.deviceClassValue(), 3) << row.name;
     }
 }
@@ -74,10 +74,10 @@ TEST(ProtocolReplies, StatusReplySingleForm) {
         std::uint8_t auxByte3;
     };
     const Row rows[] = {
-        {"30 bytes, every field", 30, 0xA1B2, ipv4(9, 8, 7, 6), 0x33},
+        {"30 bytes, every field", 30, 0xA1B2, packedIpv4(9, 8, 7, 6), 0x33},
         {"20 bytes, auxAddress and later zero", 20, 0xA1B2, 0, 0},
-        {"29 bytes, last byte missing", 29, 0xA1B2, ipv4(9, 8, 7, 6), 0},
-        {"longer than 30, not an entry list", 31, 0xA1B2, ipv4(9, 8, 7, 6), 0x33},
+        {"29 bytes, last byte missing", 29, 0xA1B2, packedIpv4(9, 8, 7, 6), 0},
+        {"longer than 30, not an entry list", 31, 0xA1B2, packedIpv4(9, 8, 7, 6), 0x33},
     };
     for (const Row& row : rows) {
         const Bytes reply = statusWithFlagWord(row.length);
@@ -86,7 +86,7 @@ TEST(ProtocolReplies, StatusReplySingleForm) {
         EXPECT_EQ(settings.protocol, 2) << row.name;
         EXPECT_EQ(settings.mode, 3) << row.name;
         EXPECT_EQ(packed(settings.destinationPort), 1234) << row.name;
-        EXPECT_EQ(packed(settings.destinationIp), ipv4(224, 0, 0, 1)) << row.name;
+        EXPECT_EQ(packed(settings.destinationIp), packedIpv4(224, 0, 0, 1)) << row.name;
         EXPECT_EQ(packed(settings.flagWord), 0x1204) << row.name;
         EXPECT_EQ(settings.flags, 3) << row.name;
         EXPECT_EQ(packed(settings.auxWord1), packed(row.auxWord1)) << row.name;
@@ -164,7 +164,7 @@ TEST(ProtocolReplies, StatusReplyEntryList) {
     StreamSettings settings;
     const Bytes& many = rows[4].reply;
     ASSERT_TRUE(decodeStatusReply(many.data(), many.size(), settings));
-    EXPECT_EQ(packed(settings.outputs[15].ip), ipv4(239, 1, 1, 1))
+    EXPECT_EQ(packed(settings.outputs[15].ip), packedIpv4(239, 1, 1, 1))
         << "the 16th output is an earlier one";
     EXPECT_EQ(packed(settings.outputs[15].port), 5000);
     const OutputEntry& output = settings.outputs[0];
@@ -173,7 +173,7 @@ TEST(ProtocolReplies, StatusReplyEntryList) {
     EXPECT_EQ(packed(output.txParams), 0x1207);
     const InputEntry& input = settings.inputs[0];
     EXPECT_EQ(packed(input.control), 0x2100);
-    EXPECT_EQ(packed(input.ip), ipv4(239, 1, 1, 99));
+    EXPECT_EQ(packed(input.ip), packedIpv4(239, 1, 1, 99));
     EXPECT_EQ(packed(input.port), 6000);
     EXPECT_EQ(input.spare, (std::array<std::uint8_t, 8>{})) << "ignored bytes are not copied";
 }

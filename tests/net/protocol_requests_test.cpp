@@ -9,6 +9,7 @@ namespace {
 
 using test::Bytes;
 using test::ipv4;
+using test::packedIpv4;
 using test::taggedBytes;
 
 template <std::size_t N>
@@ -55,9 +56,9 @@ StreamSettings singleForm(std::uint8_t protocol, std::uint8_t mode, std::uint16_
 }
 
 TEST(ProtocolRequests, SettingsRequestIsTheThirtyByteSingleForm) {
-    StreamSettings carried = singleForm(1, 0, 0x0102, ipv4(10, 0, 0, 9), 0xFFFF, 0xFF);
+    StreamSettings carried = singleForm(1, 0, 0x0102, packedIpv4(10, 0, 0, 9), 0xFFFF, 0xFF);
     carried.auxWord1 = 0xA1B2;
-    carried.auxAddress = ipv4(1, 2, 3, 4);
+    carried.auxAddress = packedIpv4(1, 2, 3, 4);
     carried.auxWord2 = 0xC3D4;
     carried.auxByte1 = 0x11;
     carried.auxByte2 = 0x22;
@@ -71,7 +72,7 @@ TEST(ProtocolRequests, SettingsRequestIsTheThirtyByteSingleForm) {
     };
     const Row rows[] = {
         {"protocol 2, mode 3, port 1234, 224.0.0.1, no stuffing",
-         singleForm(2, 3, 1234, ipv4(224, 0, 0, 1), 0, 1),
+         singleForm(2, 3, 1234, packedIpv4(224, 0, 0, 1), 0, 1),
          taggedBytes("TiBbaSiC", {0x02, 0x03, 0x04, 0xD2, 0xE0, 0x00, 0x00, 0x01, 0x00, 0x10}, 30)},
         {"flag word 0x1204 with flags 1 goes out as 0x1214", singleForm(0, 0, 0, 0, 0x1204, 1),
          taggedBytes("TiBbaSiC", {0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x14}, 30)},

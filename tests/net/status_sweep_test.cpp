@@ -18,7 +18,7 @@ using test::ipv4;
 const LocalAddress kLocal{ipv4(10, 0, 0, 1), ipv4(255, 255, 0, 0), 0};
 const SweepOptions kOptions{64, milliseconds(300)};
 
-std::uint32_t module(int n) {
+Ipv4Address module(int n) {
     return ipv4(10, 0, 1, static_cast<std::uint8_t>(n));
 }
 
@@ -141,7 +141,7 @@ TEST(StatusSweep, ManyTargetsAtOnce) {
         for (int n = 1; n <= 7; ++n) {
             system.modules[module(n)] = on({reply(10)});
         }
-        std::vector<std::uint32_t> targets;
+        std::vector<Ipv4Address> targets;
         for (char n : row.targets) {
             targets.push_back(module(n - '0'));
         }
@@ -213,7 +213,7 @@ TEST(StatusSweep, TargetsWithDeadlinesOfTheirOwn) {
         EXPECT_EQ(results[i].second, rows[i].reportedAtMs);
         EXPECT_EQ(msOf(results[i].first.duration), rows[i].durationMs);
     }
-    EXPECT_EQ(system.requests, (std::map<std::uint32_t, int>{{module(1), 2}, {module(2), 2}}))
+    EXPECT_EQ(system.requests, (std::map<Ipv4Address, int>{{module(1), 2}, {module(2), 2}}))
         << "one exchange per module, shared by every target of its address";
 }
 

@@ -23,8 +23,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const LocalAddress kUnassigned{test::ipv4(192, 0, 2, 77), test::ipv4(255, 255, 255, 0), 0};
-const std::uint32_t kDevice = test::ipv4(192, 0, 2, 78);
+const LocalAddress kUnassigned{Ipv4Address::fromOctets(192, 0, 2, 77),
+                               Ipv4Address::fromOctets(255, 255, 255, 0), 0};
+const Ipv4Address kDevice = Ipv4Address::fromOctets(192, 0, 2, 78);
 // "At once" with room for a loaded machine; the waits being avoided are 2 s and 3 s.
 constexpr milliseconds kAtOnce{500};
 
@@ -103,7 +104,7 @@ TEST_F(UnassignedAddress, OperationsKeepTheirResultsAndTimes) {
         {"network settings fail at once",
          [&] {
              return setNetworkSettings(kUnassigned, MacAddress{0, 8, 0xDC, 1, 2, 3}, kDevice,
-                                       kUnassigned.mask, 0);
+                                       kUnassigned.mask, Ipv4Address());
          },
          false, 0, atOnce},
         {"status read fails", [&] { return getStreamSettings(kUnassigned, kDevice, settings); },

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/ipv4_address.h"
+
 namespace corvane::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -21,8 +23,14 @@ inline Bytes taggedBytes(std::string_view tag, std::initializer_list<std::uint8_
     return bytes;
 }
 
-// Stored form: the first dotted octet at the lowest address.
-inline std::uint32_t ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+// An address as the interfaces take it.
+constexpr Ipv4Address ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    return Ipv4Address::fromOctets(a, b, c, d);
+}
+
+// Network order, as the packed records hold an address: the first dotted octet at the
+// lowest address. Made here byte by byte, not by Ipv4Address, so each checks the other.
+inline std::uint32_t packedIpv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
     const std::array<std::uint8_t, 4> octets{a, b, c, d};
     std::uint32_t stored = 0;
     std::memcpy(&stored, octets.data(), octets.size());

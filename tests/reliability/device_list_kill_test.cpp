@@ -70,8 +70,8 @@ DeviceList listFor(std::uint32_t generation) {
     for (std::size_t n = 0; n < list.size(); ++n) {
         const auto i = static_cast<std::uint32_t>(n);
         DeviceRecord& record = list[n];
-        record.ipAddress =
-            10u | ((generation & 0xFF) << 8) | (i << 16) | ((generation * 7 + i) << 24);
+        record.ipAddress = Ipv4Address::fromSettingsInteger(static_cast<std::int32_t>(
+            10u | ((generation & 0xFF) << 8) | (i << 16) | ((generation * 7 + i) << 24)));
         record.macAddress = "02:" + hexOctet(generation >> 16) + ":" + hexOctet(generation >> 8) +
                             ":" + hexOctet(generation) + ":" + hexOctet(i) + ":" + hexOctet(i * 3);
         record.savedSettings.destinationIp = 224u | (i << 8) | ((generation * 13) << 24);

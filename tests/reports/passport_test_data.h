@@ -30,13 +30,13 @@ inline PassportData makePassport(std::size_t receivedLength = kPassportDataSize)
     return data;
 }
 
-// The stored form of a dotted address: first octet at the lowest address.
-inline std::uint32_t storedAddress(const char* dotted) {
+// A dotted address, read by the system's inet_pton rather than by Ipv4Address.
+inline Ipv4Address storedAddress(const char* dotted) {
     in_addr address{};
     if (inet_pton(AF_INET, dotted, &address) != 1) {
         throw std::invalid_argument(dotted);
     }
-    return address.s_addr;
+    return Ipv4Address::fromNetworkOrder(address.s_addr);
 }
 
 }  // namespace corvane::test

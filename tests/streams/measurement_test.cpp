@@ -16,7 +16,7 @@ using test::at;
 using test::Packet;
 using test::PacketFields;
 
-const StreamDestination kDestination{0x0101EFu, 1234, 0};  // 239.1.1.0 in stored form
+const StreamDestination kDestination{Ipv4Address::fromOctets(239, 1, 1, 0), 1234, {}};
 
 // Datagrams of seven packets every `stepMs`: one PAT and one PMT a datagram when
 // `withTables`, `video` packets of PID 0x101, the rest null packets.

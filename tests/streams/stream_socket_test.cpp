@@ -17,10 +17,10 @@
 namespace corvane {
 namespace {
 
-std::uint32_t loopback(const char* dotted) {
+Ipv4Address loopback(const char* dotted) {
     in_addr address{};
     inet_pton(AF_INET, dotted, &address);
-    return address.s_addr;
+    return Ipv4Address::fromNetworkOrder(address.s_addr);
 }
 
 // Sends `count` datagrams of seven null packets from `from` to 127.0.0.1:port.
@@ -29,12 +29,12 @@ void sendFrom(const char* from, std::uint16_t port, int count) {
     ASSERT_GE(fd, 0);
     sockaddr_in source{};
     source.sin_family = AF_INET;
-    source.sin_addr.s_addr = loopback(from);
+    source.sin_addr.s_addr = loopback(from).networkOrder();
     ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source), 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
-    to.sin_addr.s_addr = loopback("127.0.0.1");
+    to.sin_addr.s_addr = loopback("127.0.0.1").networkOrder();
     const test::Bytes datagram =
         test::datagramOf(std::vector<test::Packet>(7, test::tsPacket(test::PacketFields{0x1FFF})));
     for (int i = 0; i < count; ++i) {
@@ -50,7 +50,7 @@ std::uint16_t freePort() {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = loopback("127.0.0.1");
+    address.sin_addr.s_addr = loopback("127.0.0.1").networkOrder();
     socklen_t size = sizeof address;
     bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
@@ -63,14 +63,14 @@ TEST(StreamSocketTest, LoopbackBatchesDropsAndSources) {
         std::string name;
         int bufferBytes;
         const char* sender;
-        std::uint32_t expectedSource;
+        Ipv4Address expectedSource;
         int sent;
         bool dropsExpected;
         bool foreign;
     };
     const std::vector<Row> rows = {
-        {"all arrive, in batches", kStreamReceiveBufferBytes, "127.0.0.1", 0, 200, false, false},
-        {"a tiny buffer: the rest are socket drops", 4096, "127.0.0.1", 0, 200, true, false},
+        {"all arrive, in batches", kStreamReceiveBufferBytes, "127.0.0.1", {}, 200, false, false},
+        {"a tiny buffer: the rest are socket drops", 4096, "127.0.0.1", {}, 200, true, false},
         {"another sender than the expected one", kStreamReceiveBufferBytes, "127.0.0.2",
          loopback("127.0.0.1"), 50, false, true},
     };

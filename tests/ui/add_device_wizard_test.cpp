@@ -21,7 +21,6 @@
 #include "reports/address_formats.h"
 #include "ui/add_device_wizard.h"
 #include "ui/ip_address_edit.h"
-#include "ui/ip_field_form.h"
 #include "ui/language.h"
 #include "ui/message_box.h"
 #include "ui/page_add_configure.h"
@@ -82,8 +81,7 @@ struct ScriptedSegment {
             return searched && !self->failAfterCollecting;
         };
         ops.setNetworkSettings = [self](const LocalAddress& adapter, const MacAddress& mac,
-                                        std::uint32_t ip, std::uint32_t mask,
-                                        std::uint32_t gateway) {
+                                        Ipv4Address ip, Ipv4Address mask, Ipv4Address gateway) {
             ++self->settingsSends;
             return setNetworkSettingsOver(self->system, adapter, mac, ip, mask, gateway);
         };
@@ -91,12 +89,12 @@ struct ScriptedSegment {
     }
 };
 
-std::uint32_t ip(const char* dotted) {
+Ipv4Address ip(const char* dotted) {
     const QStringList parts = QString::fromLatin1(dotted).split(QLatin1Char('.'));
-    return ipFromOctets(static_cast<std::uint8_t>(parts.value(0).toUInt()),
-                        static_cast<std::uint8_t>(parts.value(1).toUInt()),
-                        static_cast<std::uint8_t>(parts.value(2).toUInt()),
-                        static_cast<std::uint8_t>(parts.value(3).toUInt()));
+    return Ipv4Address::fromOctets(static_cast<std::uint8_t>(parts.value(0).toUInt()),
+                                   static_cast<std::uint8_t>(parts.value(1).toUInt()),
+                                   static_cast<std::uint8_t>(parts.value(2).toUInt()),
+                                   static_cast<std::uint8_t>(parts.value(3).toUInt()));
 }
 
 DeviceHello module(MacAddress mac, const char* address, const char* mask = "255.255.255.0",
@@ -104,9 +102,9 @@ DeviceHello module(MacAddress mac, const char* address, const char* mask = "255.
     DeviceHello hello;
     hello.tag = {'W', 'i', 'Z', 'n', 'H', 'e', 'L', 'o'};
     hello.mac = mac;
-    hello.ipAddress = ip(address);
-    hello.networkMask = ip(mask);
-    hello.defaultGateway = ip(gateway);
+    hello.ipAddress = ip(address).networkOrder();
+    hello.networkMask = ip(mask).networkOrder();
+    hello.defaultGateway = ip(gateway).networkOrder();
     hello.deviceClass = {0, 3};
     return hello;
 }
@@ -232,7 +230,7 @@ void typeAddress(CIpAddressEdit* field, const QString& dotted) {
 }
 
 QString fieldText(const CIpAddressEdit* field) {
-    return QString::fromStdString(formatIpAddress(fieldToStored(field->address())));
+    return QString::fromStdString(Ipv4Address::fromHostOrder(field->address()).text());
 }
 
 const MacAddress kMacA0 = {0xA0, 0x00, 0x00, 0x00, 0x00, 0x01};
@@ -609,7 +607,8 @@ private slots:
                  int{finishes ? CAddDeviceWizard::kFinishPage : CAddDeviceWizard::kDirectPage});
         QCOMPARE(h.wizard->deviceAdded, finishes);
         if (finishes) {
-            QCOMPARE(packed(h.wizard->candidate.ipAddress), ip(typed.toLatin1().constData()));
+            QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.ipAddress),
+                     ip(typed.toLatin1().constData()));
             QCOMPARE(h.wizard->candidate.mac, kMacZero);
         } else {
             QCOMPARE(packed(h.wizard->candidate.ipAddress), 0u);
@@ -663,7 +662,7 @@ private slots:
 
         QCOMPARE(h.wizard->currentId(), int{CAddDeviceWizard::kFinishPage});
         QCOMPARE(h.wizard->candidate.mac, kMacZero);
-        QCOMPARE(packed(h.wizard->candidate.ipAddress), ip("192.168.5.6"));
+        QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.ipAddress), ip("192.168.5.6"));
         QCOMPARE(packed(h.wizard->candidate.networkMask), 0u);
         QCOMPARE(packed(h.wizard->candidate.defaultGateway), 0u);
         QVERIFY(h.sent().empty());
@@ -767,13 +766,17 @@ private slots:
         if (finishes) {
             // The main window takes the new address from the candidate.
             QCOMPARE(h.wizard->candidate.mac, kMac0A);
-            QCOMPARE(packed(h.wizard->candidate.ipAddress), ip(newIp.toLatin1().constData()));
-            QCOMPARE(packed(h.wizard->candidate.networkMask), ip(mask.toLatin1().constData()));
-            QCOMPARE(packed(h.wizard->candidate.defaultGateway),
+            QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.ipAddress),
+                     ip(newIp.toLatin1().constData()));
+            QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.networkMask),
+                     ip(mask.toLatin1().constData()));
+            QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.defaultGateway),
                      ip(gateway.toLatin1().constData()));
         } else {
-            QCOMPARE(packed(h.wizard->candidate.ipAddress), ip("192.168.0.31"));
-            QCOMPARE(packed(h.wizard->candidate.defaultGateway), ip("192.168.0.1"));
+            QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.ipAddress),
+                     ip("192.168.0.31"));
+            QCOMPARE(Ipv4Address::fromNetworkOrder(h.wizard->candidate.defaultGateway),
+                     ip("192.168.0.1"));
         }
     }
 

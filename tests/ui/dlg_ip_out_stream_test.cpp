@@ -20,10 +20,11 @@ using corvane::testing::personKey;
 
 namespace {
 
-constexpr LocalAddress kAdapter{0x0100000Au, 0x00FFFFFFu, 0};  // 10.0.0.1/24
-constexpr std::uint32_t kModuleIp = 0x3200000Au;               // 10.0.0.50
-constexpr std::uint32_t kGroup = 0x030201EFu;                  // 239.1.2.3
-constexpr std::uint32_t kElsewhere = 0x6300000Au;              // 10.0.0.99
+constexpr LocalAddress kAdapter{Ipv4Address::fromOctets(10, 0, 0, 1),
+                                Ipv4Address::fromOctets(255, 255, 255, 0), 0};
+constexpr Ipv4Address kModuleIp = Ipv4Address::fromOctets(10, 0, 0, 50);
+constexpr Ipv4Address kGroup = Ipv4Address::fromOctets(239, 1, 2, 3);
+constexpr Ipv4Address kElsewhere = Ipv4Address::fromOctets(10, 0, 0, 99);
 
 // What the dialog asked to measure, and how many measurements are open.
 struct Opened {
@@ -62,10 +63,11 @@ class DlgIpOutStreamTest : public QObject {
     SourceLog m_log;
     StreamTime m_now{};
 
-    std::unique_ptr<CDlgIpOut> makeDialog(std::uint32_t destination, int running, int port = 1234) {
+    std::unique_ptr<CDlgIpOut> makeDialog(Ipv4Address destination, int running, int port = 1234) {
         DeviceOperations operations;
-        operations.setStreamSettings = [](const LocalAddress&, std::uint32_t,
-                                          const StreamSettings&) { return true; };
+        operations.setStreamSettings = [](const LocalAddress&, Ipv4Address, const StreamSettings&) {
+            return true;
+        };
         auto dialog = std::make_unique<CDlgIpOut>(nullptr, operations);
         dialog->streamSource = [this](const StreamDestination& where,
                                       const StreamReceiveOptions& options, StreamTime,

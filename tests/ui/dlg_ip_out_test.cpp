@@ -28,9 +28,11 @@ Q_DECLARE_METATYPE(corvane::StreamSettings)
 
 namespace {
 
-constexpr LocalAddress kAdapter{0x0100000Au, 0x00FFFFFFu, 0};  // 10.0.0.1/24
-constexpr std::uint32_t kModuleIp = 0x3200000Au;               // 10.0.0.50
+constexpr LocalAddress kAdapter{Ipv4Address::fromOctets(10, 0, 0, 1),
+                                Ipv4Address::fromOctets(255, 255, 255, 0), 0};
+constexpr Ipv4Address kModuleIp = Ipv4Address::fromOctets(10, 0, 0, 50);
 
+// Network order, as the packed records hold an address.
 std::uint32_t ip(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
     return static_cast<std::uint32_t>(a) | static_cast<std::uint32_t>(b) << 8 |
            static_cast<std::uint32_t>(c) << 16 | static_cast<std::uint32_t>(d) << 24;
@@ -117,7 +119,7 @@ std::unique_ptr<StreamSource> noStreamSocket(const StreamDestination&, const Str
 
 struct SentRecord {
     LocalAddress from;
-    std::uint32_t module = 0;
+    Ipv4Address module;
     StreamSettings settings;
 };
 
@@ -190,12 +192,12 @@ void DlgIpOutTest::cleanupTestCase() {
 // Every operation is faked: nothing here may reach a network.
 DeviceOperations DlgIpOutTest::fakeOperations() {
     DeviceOperations operations;
-    operations.setStreamSettings = [this](const LocalAddress& from, std::uint32_t module,
+    operations.setStreamSettings = [this](const LocalAddress& from, Ipv4Address module,
                                           const StreamSettings& settings) {
         m_sent.push_back({from, module, settings});
         return m_sendSucceeds;
     };
-    operations.getStreamSettings = [this](const LocalAddress&, std::uint32_t, StreamSettings&) {
+    operations.getStreamSettings = [this](const LocalAddress&, Ipv4Address, StreamSettings&) {
         ++m_otherOperations;
         return false;
     };
@@ -204,16 +206,16 @@ DeviceOperations DlgIpOutTest::fakeOperations() {
         ++m_otherOperations;
         return false;
     };
-    operations.setNetworkSettings = [this](const LocalAddress&, const MacAddress&, std::uint32_t,
-                                           std::uint32_t, std::uint32_t) {
+    operations.setNetworkSettings = [this](const LocalAddress&, const MacAddress&, Ipv4Address,
+                                           Ipv4Address, Ipv4Address) {
         ++m_otherOperations;
         return false;
     };
-    operations.getPassportData = [this](const LocalAddress&, std::uint32_t, PassportData&) {
+    operations.getPassportData = [this](const LocalAddress&, Ipv4Address, PassportData&) {
         ++m_otherOperations;
         return false;
     };
-    operations.sweepStatus = [this](const LocalAddress&, const std::vector<std::uint32_t>&,
+    operations.sweepStatus = [this](const LocalAddress&, const std::vector<Ipv4Address>&,
                                     const SweepOptions&,
                                     const std::function<void(std::size_t, const StatusReading&)>&,
                                     const std::atomic<bool>*) {
@@ -229,7 +231,7 @@ std::unique_ptr<CDlgIpOut> DlgIpOutTest::openDialog(std::uint32_t destination, i
     dialog->streamSource = noStreamSocket;
     dialog->moduleIp = kModuleIp;
     dialog->localAdapter = kAdapter;
-    dialog->destinationIp = destination;
+    dialog->destinationIp = Ipv4Address::fromNetworkOrder(destination);
     dialog->destinationPort = port;
     dialog->protocol = protocol;
     dialog->noStuffing = noStuffing;
@@ -379,7 +381,7 @@ void DlgIpOutTest::startSendsSettings() {
     QVERIFY(onlyStartFieldsSet(m_sent[0].settings));
     QCOMPARE(wireBytes(m_sent[0].settings).toHex(' '), expected.toHex(' '));
     QCOMPARE(dialog->running, 1);
-    QCOMPARE(packed(dialog->destinationIp), destination);
+    QCOMPARE(dialog->destinationIp, Ipv4Address::fromNetworkOrder(destination));
     QCOMPARE(dialog->protocol, shownProtocol);
     checkEnableRule(*dialog, true);
     QVERIFY(dialog->isVisible());
@@ -410,7 +412,7 @@ void DlgIpOutTest::startTakesTypedValues() {
     QCOMPARE(m_sent.size(), std::size_t{1});
     QCOMPARE(wireBytes(m_sent[0].settings).toHex(' '),
              settingsRequest("02 03 138C EF0A141E 0010 000000000000000000000000").toHex(' '));
-    QCOMPARE(packed(dialog->destinationIp), ip(239, 10, 20, 30));
+    QCOMPARE(dialog->destinationIp, Ipv4Address::fromOctets(239, 10, 20, 30));
     QCOMPARE(packed(dialog->destinationPort), 5004);
     QCOMPARE(dialog->protocol, 2);
     QCOMPARE(dialog->noStuffing, 1);
@@ -434,7 +436,7 @@ void DlgIpOutTest::stopSendsZeros() {
     QCOMPARE(dialog->running, 0);
     checkEnableRule(*dialog, false);
     // Stop reads nothing from the controls.
-    QCOMPARE(packed(dialog->destinationIp), ip(239, 1, 1, 1));
+    QCOMPARE(dialog->destinationIp, Ipv4Address::fromOctets(239, 1, 1, 1));
     QCOMPARE(packed(dialog->destinationPort), 5000);
     QCOMPARE(dialog->protocol, 2);
     QCOMPARE(dialog->noStuffing, 1);
@@ -450,7 +452,7 @@ void DlgIpOutTest::failedSendKeepsState() {
     QTest::mouseClick(control<QPushButton>(dialog.get(), "start"), Qt::LeftButton);
     QCOMPARE(m_sent.size(), std::size_t{1});
     QCOMPARE(dialog->running, 0);
-    QCOMPARE(dialog->destinationIp, ip(224, 0, 0, 1));
+    QCOMPARE(dialog->destinationIp, Ipv4Address::fromOctets(224, 0, 0, 1));
     checkEnableRule(*dialog, false);
 
     auto running = openDialog(ip(224, 0, 0, 1), 1234, 1, 0, 1);
@@ -501,7 +503,7 @@ void DlgIpOutTest::startRefused() {
 
     QVERIFY(m_sent.empty());
     QCOMPARE(dialog->running, 0);
-    QCOMPARE(packed(dialog->destinationIp), ip(224, 0, 0, 1));
+    QCOMPARE(dialog->destinationIp, Ipv4Address::fromOctets(224, 0, 0, 1));
     checkEnableRule(*dialog, false);
     QVERIFY(dialog->isVisible());
     if (warning) {
@@ -623,7 +625,7 @@ void DlgIpOutTest::closingAsCancel() {
 
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(packed(dialog->destinationIp), ip(224, 0, 0, 1));
+    QCOMPARE(dialog->destinationIp, Ipv4Address::fromOctets(224, 0, 0, 1));
     QCOMPARE(packed(dialog->destinationPort), 1234);
     QCOMPARE(dialog->protocol, 1);
     QCOMPARE(dialog->noStuffing, 0);
@@ -676,7 +678,8 @@ void DlgIpOutTest::enterOnFieldAccepts() {
                     static_cast<Qt::KeyboardModifiers>(modifiers));
 
     QVERIFY(m_sent.empty());
-    QCOMPARE(packed(dialog->destinationIp), ip(224, 0, 0, 1));  // the address is never read here
+    QCOMPARE(dialog->destinationIp,
+             Ipv4Address::fromOctets(224, 0, 0, 1));  // the address is never read here
     QCOMPARE(dialog->running, 0);
     if (portText.isEmpty()) {
         QCOMPARE(m_messages, QStringList{"Please enter an integer."});
@@ -794,7 +797,7 @@ void DlgIpOutTest::storeIntoRecord() {
     record.liveStatus = live;
     CDlgIpOut dialog(nullptr, fakeOperations());
     dialog.streamSource = noStreamSocket;
-    dialog.destinationIp = destination;
+    dialog.destinationIp = Ipv4Address::fromNetworkOrder(destination);
     dialog.destinationPort = port;
     dialog.protocol = protocol;
     dialog.noStuffing = noStuffing;
@@ -804,7 +807,7 @@ void DlgIpOutTest::storeIntoRecord() {
 
     QVERIFY(sameBytes(record.liveStatus, expected));
     QVERIFY(sameBytes(record.savedSettings, expected));
-    QCOMPARE(packed(record.ipAddress), kModuleIp);
+    QCOMPARE(record.ipAddress, kModuleIp);
 }
 
 // Start refused for an incomplete address still took the port, "No stuffings" and

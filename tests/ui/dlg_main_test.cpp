@@ -60,7 +60,7 @@ test::Bytes statusReply(const StreamSettings& settings) {
 // seconds pass without waiting. The sweep runs on a worker thread; the tests look at
 // the kernel only once the command has ended.
 struct FakeModules {
-    std::map<std::uint32_t, StreamSettings> answering;
+    std::map<Ipv4Address, StreamSettings> answering;
     test::FakeExchangeSystem system;
 
     // Status reads asked for: each sends its request on both ports.
@@ -75,14 +75,14 @@ struct FakeModules {
     DeviceOperations operations() {
         DeviceOperations operations;
         operations.sweepStatus =
-            [this](const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+            [this](const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                    const SweepOptions& options,
                    const std::function<void(std::size_t, const StatusReading&)>& onResult,
                    const std::atomic<bool>* cancel) {
                 system.modules.clear();
                 for (const auto& [address, settings] : answering) {
                     system.modules[address] = {
-                        std::vector<test::FakeDelivery>{{5, statusReply(settings), 0, 0}}, {}};
+                        std::vector<test::FakeDelivery>{{5, statusReply(settings), 0, {}}}, {}};
                 }
                 return corvane::sweepStatus(local, targets, options, onResult, cancel, system);
             };
@@ -90,14 +90,14 @@ struct FakeModules {
     }
 };
 
-std::uint32_t ip(int last) {
-    return ipFromOctets(10, 77, 1, static_cast<std::uint8_t>(last));
+Ipv4Address ip(int last) {
+    return Ipv4Address::fromOctets(10, 77, 1, static_cast<std::uint8_t>(last));
 }
 
-StreamSettings runningTo(std::uint32_t destination, std::uint16_t port) {
+StreamSettings runningTo(Ipv4Address destination, std::uint16_t port) {
     StreamSettings settings{};
     settings.mode = 3;
-    settings.destinationIp = destination;
+    settings.destinationIp = destination.networkOrder();
     settings.destinationPort = port;
     return settings;
 }
@@ -177,8 +177,9 @@ private slots:
         m_settings->writeInt("Layout", "Language", 0);
         m_messages.clear();
         m_answer = MessageAnswer::yes;
-        m_addresses = {{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0},
-                       {ipFromOctets(10, 78, 0, 1), ipFromOctets(255, 255, 0, 0), 0}};
+        m_addresses = {
+            {Ipv4Address::fromOctets(10, 77, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0), 0},
+            {Ipv4Address::fromOctets(10, 78, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0), 0}};
         m_modules.answering.clear();
         m_modules.system.requests.clear();
         m_modules.system.descriptorLimit = 1000;
@@ -239,24 +240,24 @@ private slots:
 
     void storedLocalAddressGoneSelectsTheFirst() {
         m_settings->writeInt("Config", "LocalIP",
-                             static_cast<std::int32_t>(ipFromOctets(10, 99, 0, 1)));
+                             Ipv4Address::fromOctets(10, 99, 0, 1).settingsInteger());
         auto window = openWindow();
         QCOMPARE(window->session().selectedLocalIndex(), 0);
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("Config", "LocalIP", 0)),
-                 ipFromOctets(10, 77, 0, 1));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("Config", "LocalIP", 0)),
+                 Ipv4Address::fromOctets(10, 77, 0, 1));
         // A stored address that is still there is kept.
         m_settings->writeInt("Config", "LocalIP",
-                             static_cast<std::int32_t>(ipFromOctets(10, 78, 0, 1)));
+                             Ipv4Address::fromOctets(10, 78, 0, 1).settingsInteger());
         auto second = openWindow();
         QCOMPARE(second->session().selectedLocalIndex(), 1);
         static_cast<QComboBox*>(second->control(1046))->setCurrentIndex(0);
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("Config", "LocalIP", 0)),
-                 ipFromOctets(10, 77, 0, 1));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("Config", "LocalIP", 0)),
+                 Ipv4Address::fromOctets(10, 77, 0, 1));
     }
 
     void checkShowsStateOfOneModule() {
         storeDevices(2);
-        m_modules.answering[ip(11)] = runningTo(ipFromOctets(239, 1, 1, 1), 1234);
+        m_modules.answering[ip(11)] = runningTo(Ipv4Address::fromOctets(239, 1, 1, 1), 1234);
         auto window = openWindow();
         window->show();
         QCOMPARE(icon(*window, 0), static_cast<int>(StateIcon::notQueried));
@@ -289,9 +290,9 @@ private slots:
         StreamSettings entries{};
         entries.outputCount = 2;
         entries.outputs[1].control = 0x1100;
-        entries.outputs[1].ip = ipFromOctets(239, 2, 2, 2);
+        entries.outputs[1].ip = Ipv4Address::fromOctets(239, 2, 2, 2).networkOrder();
         m_modules.answering[ip(10)] = entries;
-        m_modules.answering[ip(12)] = runningTo(ipFromOctets(239, 1, 1, 1), 5000);
+        m_modules.answering[ip(12)] = runningTo(Ipv4Address::fromOctets(239, 1, 1, 1), 5000);
         auto window = openWindow();
         window->show();
         selectRow(*window, 1);
@@ -315,7 +316,7 @@ private slots:
         list[2].ipAddress = list[0].ipAddress;
         list[2].macAddress.clear();
         QVERIFY(saveDeviceList(*m_settings, list));
-        m_modules.answering[ip(10)] = runningTo(ipFromOctets(239, 1, 1, 1), 1234);
+        m_modules.answering[ip(10)] = runningTo(Ipv4Address::fromOctets(239, 1, 1, 1), 1234);
         auto window = openWindow();
         window->show();
         QCOMPARE(table(*window)->topLevelItem(0)->toolTip(0), QString());
@@ -347,7 +348,8 @@ private slots:
     void checkAllCanBeCancelledAfterTheModuleInFlight() {
         storeDevices(5);
         for (int i = 0; i < 5; ++i) {
-            m_modules.answering[ip(10 + i)] = runningTo(ipFromOctets(239, 1, 1, 1), 1234);
+            m_modules.answering[ip(10 + i)] =
+                runningTo(Ipv4Address::fromOctets(239, 1, 1, 1), 1234);
         }
         m_modules.system.descriptorLimit = 2;  // one read's two sockets
         auto cancelled = std::make_shared<std::promise<void>>();
@@ -397,8 +399,8 @@ private slots:
         QCOMPARE(window->session().devices().size(), std::size_t{2});
         QCOMPARE(window->selectedRow(), -1);
         QCOMPARE(m_settings->readInt("List", "Total", -1), 2);
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "IP1", 0)), ip(12));
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "IP2", 0)), ip(12));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("List", "IP1", 0)), ip(12));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("List", "IP2", 0)), ip(12));
         QCOMPARE(cell(*window, 1, 0), QStringLiteral("2"));
 
         while (!window->session().devices().empty()) {

@@ -11,8 +11,8 @@
 
 namespace corvane::testing {
 
-inline auto sweepOf(std::function<bool(const LocalAddress&, std::uint32_t, StreamSettings&)> read) {
-    return [read](const LocalAddress& local, const std::vector<std::uint32_t>& targets,
+inline auto sweepOf(std::function<bool(const LocalAddress&, Ipv4Address, StreamSettings&)> read) {
+    return [read](const LocalAddress& local, const std::vector<Ipv4Address>& targets,
                   const SweepOptions&,
                   const std::function<void(std::size_t, const StatusReading&)>& onResult,
                   const std::atomic<bool>* cancel) {

@@ -6,12 +6,23 @@
 #include <bit>
 #include <cstring>
 
+#include "net/ipv4_address.h"
 #include "ui/ip_address_edit.h"
-#include "ui/ip_field_form.h"
 
 using corvane::CIpAddressEdit;
-using corvane::fieldToStored;
-using corvane::storedToField;
+using corvane::Ipv4Address;
+
+namespace {
+
+// The field form of a network-order address, and back.
+quint32 storedToField(std::uint32_t stored) {
+    return Ipv4Address::fromNetworkOrder(stored).hostOrder();
+}
+std::uint32_t fieldToStored(quint32 field) {
+    return Ipv4Address::fromHostOrder(field).networkOrder();
+}
+
+}  // namespace
 
 namespace {
 
@@ -253,7 +264,7 @@ void IpAddressEditTest::octetsFitTheSizeHint() {
 }
 
 void IpAddressEditTest::storedAndFieldForms_data() {
-    QTest::addColumn<QByteArray>("storedBytes");  // memory order of the stored form
+    QTest::addColumn<QByteArray>("storedBytes");  // memory order of network order
     QTest::addColumn<quint32>("field");
     QTest::newRow("192.168.0.10") << QByteArray("\xC0\xA8\x00\x0A", 4) << 0xC0A8000Au;
     QTest::newRow("10.0.0.1") << QByteArray("\x0A\x00\x00\x01", 4) << 0x0A000001u;

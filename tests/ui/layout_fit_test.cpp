@@ -163,9 +163,9 @@ QStringList misfits(QWidget* window) {
 DeviceHello module(std::uint8_t last) {
     DeviceHello hello;
     hello.mac = {0x02, 0xC0, 0x7A, 0xDE, 0x00, last};
-    hello.ipAddress = ipFromOctets(10, 77, 64, last);
-    hello.networkMask = ipFromOctets(255, 255, 192, 0);
-    hello.defaultGateway = ipFromOctets(10, 77, 0, 254);
+    hello.ipAddress = Ipv4Address::fromOctets(10, 77, 64, last).networkOrder();
+    hello.networkMask = Ipv4Address::fromOctets(255, 255, 192, 0).networkOrder();
+    hello.defaultGateway = Ipv4Address::fromOctets(10, 77, 0, 254).networkOrder();
     return hello;
 }
 
@@ -246,18 +246,19 @@ private slots:
         SettingsFile settings(m_folder.filePath(QStringLiteral("layout.ini")).toStdString());
         settings.writeInt("Layout", "Language", russian ? 1 : 0);
         DeviceRecord record = DeviceRecord::newRecord();
-        record.ipAddress = ipFromOctets(10, 77, 64, 11);
+        record.ipAddress = Ipv4Address::fromOctets(10, 77, 64, 11);
         record.macAddress = "02:C0:7A:DE:00:0B";
         saveDeviceList(settings, {record});
         CDlgMain main(settings, DeviceOperations{}, [](std::vector<LocalAddress>& list) {
-            list = {{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0}};
+            list = {{Ipv4Address::fromOctets(10, 77, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0),
+                     0}};
             return true;
         });
         main.show();
         check(&main);
 
         CDlgIpOut dialog(&main);
-        dialog.destinationIp = ipFromOctets(239, 255, 255, 255);
+        dialog.destinationIp = Ipv4Address::fromOctets(239, 255, 255, 255);
         dialog.destinationPort = 65535;
         dialog.protocol = 0;
         dialog.show();

@@ -42,14 +42,14 @@ struct Message {
     MessageStyle style;
 };
 
-DeviceHello hello(std::uint8_t macLast, std::uint32_t ip) {
+DeviceHello hello(std::uint8_t macLast, Ipv4Address ip) {
     DeviceHello module;
     const char tag[] = "WiZnHeLo";
     std::copy(tag, tag + 8, module.tag.begin());
     module.mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, macLast};
-    module.ipAddress = ip;
-    module.networkMask = ipFromOctets(255, 255, 0, 0);
-    module.defaultGateway = ipFromOctets(10, 77, 0, 254);
+    module.ipAddress = ip.networkOrder();
+    module.networkMask = Ipv4Address::fromOctets(255, 255, 0, 0).networkOrder();
+    module.defaultGateway = Ipv4Address::fromOctets(10, 77, 0, 254).networkOrder();
     return module;
 }
 
@@ -63,9 +63,9 @@ class MainWindowCommandsTest : public QObject {
     std::vector<Message> m_messages;
     std::mutex m_mutex;  // the fakes run on the command's worker thread
     std::vector<DeviceHello> m_segment;
-    std::map<std::uint32_t, StreamSettings> m_answering;
-    std::map<std::uint32_t, PassportData> m_passports;
-    std::vector<std::uint32_t> m_statusReads;
+    std::map<Ipv4Address, StreamSettings> m_answering;
+    std::map<Ipv4Address, PassportData> m_passports;
+    std::vector<Ipv4Address> m_statusReads;
     std::vector<StreamSettings> m_settingsSent;
     std::function<void()> m_duringStatusRead;  // runs on the worker thread
     std::function<void()> m_duringSearch;      // runs on the worker thread
@@ -80,9 +80,9 @@ class MainWindowCommandsTest : public QObject {
             }
             return true;
         };
-        operations.setNetworkSettings = [](const LocalAddress&, const MacAddress&, std::uint32_t,
-                                           std::uint32_t, std::uint32_t) { return true; };
-        operations.getStreamSettings = [this](const LocalAddress&, std::uint32_t ip,
+        operations.setNetworkSettings = [](const LocalAddress&, const MacAddress&, Ipv4Address,
+                                           Ipv4Address, Ipv4Address) { return true; };
+        operations.getStreamSettings = [this](const LocalAddress&, Ipv4Address ip,
                                               StreamSettings& settings) {
             const std::lock_guard lock(m_mutex);
             m_statusReads.push_back(ip);
@@ -97,12 +97,12 @@ class MainWindowCommandsTest : public QObject {
             settings = found->second;
             return true;
         };
-        operations.setStreamSettings = [this](const LocalAddress&, std::uint32_t,
+        operations.setStreamSettings = [this](const LocalAddress&, Ipv4Address,
                                               const StreamSettings& settings) {
             m_settingsSent.push_back(settings);
             return true;
         };
-        operations.getPassportData = [this](const LocalAddress&, std::uint32_t ip,
+        operations.getPassportData = [this](const LocalAddress&, Ipv4Address ip,
                                             PassportData& data) {
             const auto found = m_passports.find(ip);
             data = {};
@@ -119,7 +119,8 @@ class MainWindowCommandsTest : public QObject {
     std::unique_ptr<CDlgMain> openWindow() {
         auto window =
             std::make_unique<CDlgMain>(*m_settings, fakes(), [](std::vector<LocalAddress>& list) {
-                list = {{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0}};
+                list = {{Ipv4Address::fromOctets(10, 77, 0, 1),
+                         Ipv4Address::fromOctets(255, 255, 0, 0), 0}};
                 return true;
             });
         installMainWindowCommands(*window);
@@ -127,7 +128,7 @@ class MainWindowCommandsTest : public QObject {
         return window;
     }
 
-    void storeDevice(std::uint32_t ip, const std::string& mac) {
+    void storeDevice(Ipv4Address ip, const std::string& mac) {
         DeviceRecord record = DeviceRecord::newRecord();
         record.ipAddress = ip;
         record.macAddress = mac;
@@ -171,13 +172,13 @@ private slots:
     }
 
     void addAppendsSavesSelectsAndChecksTheModule() {
-        storeDevice(ipFromOctets(10, 77, 1, 5), "00:1A:2B:3C:4D:05");
-        m_segment = {hello(0x05, ipFromOctets(10, 77, 1, 5)),
-                     hello(0x07, ipFromOctets(10, 77, 1, 7))};
+        storeDevice(Ipv4Address::fromOctets(10, 77, 1, 5), "00:1A:2B:3C:4D:05");
+        m_segment = {hello(0x05, Ipv4Address::fromOctets(10, 77, 1, 5)),
+                     hello(0x07, Ipv4Address::fromOctets(10, 77, 1, 7))};
         auto window = openWindow();
         CAddDeviceWizard* seen = nullptr;
         int listed = -1;
-        std::uint32_t adapter = 0;
+        Ipv4Address adapter;
         std::uint16_t searchClass = 0;
         std::vector<std::string> listedMacs;
         whenReady(
@@ -204,7 +205,7 @@ private slots:
         QTest::keyClick(window->control(1000), Qt::Key_Insert);
         waitIdle(*window);
         QVERIFY(seen != nullptr);
-        QCOMPARE(adapter, ipFromOctets(10, 77, 0, 1));
+        QCOMPARE(adapter, Ipv4Address::fromOctets(10, 77, 0, 1));
         QCOMPARE(searchClass, std::uint16_t{3});
         QCOMPARE(listedMacs, std::vector<std::string>{"00:1A:2B:3C:4D:05"});
         QCOMPARE(listed, 1);  // the listed module is not offered again
@@ -215,10 +216,10 @@ private slots:
         QCOMPARE(m_settings->readString("List", "MAC1"), std::string("00:1A:2B:3C:4D:07"));
         QCOMPARE(m_settings->readInt("List", "Protocol1", 0), 1);
         QCOMPARE(m_settings->readInt("List", "Port1", 0), 1234);
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "DestIP1", 0)),
-                 ipFromOctets(224, 0, 0, 1));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("List", "DestIP1", 0)),
+                 Ipv4Address::fromOctets(224, 0, 0, 1));
         // Checked at once: the module is silent here.
-        QCOMPARE(m_statusReads, std::vector<std::uint32_t>{ipFromOctets(10, 77, 1, 7)});
+        QCOMPARE(m_statusReads, std::vector<Ipv4Address>{Ipv4Address::fromOctets(10, 77, 1, 7)});
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(m_messages[0].text, QStringLiteral("Device is not responding!"));
         QVERIFY(window->session().devices()[1].queried);
@@ -241,7 +242,7 @@ private slots:
     }
 
     void ipOutputOnASilentModuleOpensNoDialog() {
-        storeDevice(ipFromOctets(10, 77, 1, 9), "");
+        storeDevice(Ipv4Address::fromOctets(10, 77, 1, 9), "");
         auto window = openWindow();
         selectRow(*window, 0);
         bool dialogSeen = false;
@@ -262,12 +263,12 @@ private slots:
     }
 
     void ipOutputStoresTheDialogValuesWhicheverWayItCloses() {
-        const std::uint32_t module = ipFromOctets(10, 77, 1, 9);
+        const Ipv4Address module = Ipv4Address::fromOctets(10, 77, 1, 9);
         storeDevice(module, "00:1A:2B:3C:4D:09");
         StreamSettings running{};
         running.mode = 3;
         running.protocol = 2;
-        running.destinationIp = ipFromOctets(239, 1, 1, 1);
+        running.destinationIp = Ipv4Address::fromOctets(239, 1, 1, 1).networkOrder();
         running.destinationPort = 5000;
         running.flags = 1;
         running.auxWord1 = 0xBEEF;  // carried along into the saved settings
@@ -295,8 +296,8 @@ private slots:
         QCOMPARE(m_settings->readInt("List", "Port0", 0), 5000);
         QCOMPARE(m_settings->readInt("List", "Protocol0", 0), 2);
         QCOMPARE(m_settings->readInt("List", "Flags0", 0), 1);
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "DestIP0", 0)),
-                 ipFromOctets(239, 1, 1, 1));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("List", "DestIP0", 0)),
+                 Ipv4Address::fromOctets(239, 1, 1, 1));
     }
 
     // A command that a press starts (the second press of a double click, a key) begins
@@ -310,7 +311,7 @@ private slots:
     }
     void inputReleasedDuringTheCommandLeavesEveryWindowUsable() {
         QFETCH(bool, doubleClick);
-        const std::uint32_t module = ipFromOctets(10, 77, 1, 9);
+        const Ipv4Address module = Ipv4Address::fromOctets(10, 77, 1, 9);
         storeDevice(module, "00:1A:2B:3C:4D:09");
         m_answering[module] = StreamSettings{};
         m_answering[module].mode = 3;  // running: Stop is the enabled button
@@ -402,7 +403,7 @@ private slots:
     // and hidden: a blocker window destroyed after each command crashed the program on a
     // desktop with a window manager.
     void everyWaitBlocksThroughTheSameWindow() {
-        const std::uint32_t module = ipFromOctets(10, 77, 1, 9);
+        const Ipv4Address module = Ipv4Address::fromOctets(10, 77, 1, 9);
         storeDevice(module, "00:1A:2B:3C:4D:09");
         m_answering[module] = StreamSettings{};
         m_duringStatusRead = [] { QThread::msleep(400); };
@@ -448,7 +449,7 @@ private slots:
         QFETCH(bool, silent);
         QFETCH(QString, message);
         QFETCH(bool, written);
-        const std::uint32_t module = ipFromOctets(192, 168, 1, 10);
+        const Ipv4Address module = Ipv4Address::fromOctets(192, 168, 1, 10);
         storeDevice(module, "00:11:22:33:44:55");
         PassportData data{};
         const char tag[] = "WiZnPaSs";
@@ -517,7 +518,7 @@ private slots:
         limited.rlim_cur = 500;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
         const PassportWriteOutcome outcome =
-            writePassportFile(nullptr, ipFromOctets(10, 0, 0, 1), PassportData{},
+            writePassportFile(nullptr, Ipv4Address::fromOctets(10, 0, 0, 1), PassportData{},
                               QStringLiteral("Text files (*.txt)|*.txt||"), currentLocalTime());
         setrlimit(RLIMIT_FSIZE, &previous);
         std::signal(SIGXFSZ, previousHandler);

@@ -17,8 +17,8 @@ using corvane::testing::ScriptedSweep;
 
 namespace {
 
-std::uint32_t ip(int n) {
-    return ipFromOctets(10, 77, 1, static_cast<std::uint8_t>(n));
+Ipv4Address ip(int n) {
+    return Ipv4Address::fromOctets(10, 77, 1, static_cast<std::uint8_t>(n));
 }
 
 // Ticks only when the test says so.
@@ -66,7 +66,8 @@ private:
         m_view = std::make_unique<QWidget>();
         m_session = new SiteSession(*m_settings, operations, m_view.get());
         m_session->openLocalAddresses([](std::vector<LocalAddress>& list) {
-            list = {{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0}};
+            list = {{Ipv4Address::fromOctets(10, 77, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0),
+                     0}};
             return true;
         });
         m_watch = new MainWindowWatch(*m_session, *m_view,
@@ -108,7 +109,7 @@ private slots:
         QVERIFY(m_told.isEmpty());  // the first sight of each module is no change
 
         struct Step {
-            std::map<std::uint32_t, std::uint16_t> answering;
+            std::map<Ipv4Address, std::uint16_t> answering;
             QStringList told;
         };
         const QString prefix = QStringLiteral("Corvane Control: Module ");

@@ -19,15 +19,15 @@ namespace corvane::testing {
 // stopped for port 0) and which, when `gate` is set, holds its last report back until
 // the gate opens (once).
 struct ScriptedSweep {
-    std::map<std::uint32_t, std::uint16_t> answering;
+    std::map<Ipv4Address, std::uint16_t> answering;
     std::shared_ptr<std::promise<void>> gate;
     // Written by the worker, read after it ended.
-    std::vector<std::uint32_t> asked;
+    std::vector<Ipv4Address> asked;
     bool allAtOnce = false;
     int sweeps = 0;
 
     SweepOperation operation() {
-        return [this](const LocalAddress&, const std::vector<std::uint32_t>& targets,
+        return [this](const LocalAddress&, const std::vector<Ipv4Address>& targets,
                       const SweepOptions& options,
                       const std::function<void(std::size_t, const StatusReading&)>& onResult,
                       const std::atomic<bool>*) {
@@ -47,7 +47,8 @@ struct ScriptedSweep {
                     found == answering.end() ? StatusOutcome::timeout : StatusOutcome::answered;
                 if (found != answering.end() && found->second != 0) {
                     reading.settings.mode = 3;
-                    reading.settings.destinationIp = ipFromOctets(239, 1, 1, 1);
+                    reading.settings.destinationIp =
+                        Ipv4Address::fromOctets(239, 1, 1, 1).networkOrder();
                     reading.settings.destinationPort = found->second;
                 }
                 onResult(i, reading);

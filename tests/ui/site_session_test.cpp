@@ -18,8 +18,8 @@ using corvane::testing::ScriptedSweep;
 
 namespace {
 
-std::uint32_t ip(int last) {
-    return ipFromOctets(10, 77, 1, static_cast<std::uint8_t>(last));
+Ipv4Address ip(int last) {
+    return Ipv4Address::fromOctets(10, 77, 1, static_cast<std::uint8_t>(last));
 }
 
 }  // namespace
@@ -47,7 +47,8 @@ private:
         operations.backgroundSweep = m_sweep.operation();
         auto session = std::make_unique<SiteSession>(*m_settings, operations);
         session->openLocalAddresses([](std::vector<LocalAddress>& list) {
-            list = {{ipFromOctets(10, 77, 0, 1), ipFromOctets(255, 255, 0, 0), 0}};
+            list = {{Ipv4Address::fromOctets(10, 77, 0, 1), Ipv4Address::fromOctets(255, 255, 0, 0),
+                     0}};
             return true;
         });
         return session;
@@ -172,21 +173,23 @@ private slots:
         QFETCH(int, listed);
         QFETCH(int, index);
         QFETCH(int, storedAfter);
-        const auto local = [](int n) { return n == 0 ? 0u : ipFromOctets(10, 77, 0, n); };
+        const auto local = [](int n) {
+            return n == 0 ? Ipv4Address() : Ipv4Address::fromOctets(10, 77, 0, n);
+        };
         if (stored != 0) {
-            m_settings->writeInt("Config", "LocalIP", static_cast<std::int32_t>(local(stored)));
+            m_settings->writeInt("Config", "LocalIP", local(stored).settingsInteger());
         }
         SiteSession session(*m_settings, DeviceOperations{});
         const bool any = session.openLocalAddresses([&](std::vector<LocalAddress>& list) {
             list.clear();
             for (int n = 1; n <= listed; ++n) {
-                list.push_back({local(n), ipFromOctets(255, 255, 0, 0), 0});
+                list.push_back({local(n), Ipv4Address::fromOctets(255, 255, 0, 0), 0});
             }
             return listed > 0;
         });
         QCOMPARE(any, listed > 0);
         QCOMPARE(session.selectedLocalIndex(), index);
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("Config", "LocalIP", 0)),
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("Config", "LocalIP", 0)),
                  local(storedAfter));
     }
 };

@@ -104,7 +104,7 @@ private slots:
         DeviceList list;
         for (int n : {1, 2}) {
             DeviceRecord record = DeviceRecord::newRecord();
-            record.ipAddress = lab::storedIpv4(module(n));
+            record.ipAddress = lab::ipv4Of(module(n));
             record.macAddress = "02:00:00:00:09:0" + std::to_string(n);
             list.push_back(record);
         }

@@ -22,7 +22,6 @@
 #include "ui/dlg_ip_out.h"
 #include "ui/dlg_main.h"
 #include "ui/ip_address_edit.h"
-#include "ui/ip_field_form.h"
 #include "ui/main_window_commands.h"
 #include "ui/message_box.h"
 #include "ui/modal_driver.h"
@@ -49,8 +48,10 @@ bool hasTag(const LoggedDatagram& datagram, const char* tag) {
     return datagram.bytes.size() >= 8 && std::equal(tag, tag + 8, datagram.bytes.begin());
 }
 
-QByteArray stored(std::uint32_t address) {
-    return QByteArray(reinterpret_cast<const char*>(&address), 4);
+// The four bytes of an address on the wire.
+QByteArray stored(Ipv4Address address) {
+    const Ipv4Address::Octets octets = address.octets();
+    return QByteArray(reinterpret_cast<const char*>(octets.data()), 4);
 }
 
 }  // namespace
@@ -65,7 +66,7 @@ class MainWindowLabTest : public QObject {
     ModsimProcess m_modsim;
 
     std::string module(int n) const { return m_lab.segments[0].moduleAddress(n); }
-    std::uint32_t moduleIp(int n) const { return lab::storedIpv4(module(n)); }
+    Ipv4Address moduleIp(int n) const { return lab::ipv4Of(module(n)); }
 
     void startModules(const std::string& config, const std::vector<std::string>& arguments = {}) {
         std::string error;
@@ -164,7 +165,7 @@ private slots:
         auto window = openWindow();
         QCOMPARE(window->session().localAddresses().size(), std::size_t{1});
         QCOMPARE(window->session().selectedLocalAddress().address,
-                 lab::storedIpv4(m_lab.segments[0].programAddress));
+                 lab::ipv4Of(m_lab.segments[0].programAddress));
 
         selectRow(*window, 0);
         click(*window, 1007);
@@ -282,9 +283,9 @@ private slots:
                 wizard->button(QWizard::NextButton)->click();
                 // New address and gateway; the mask stays.
                 wizard->findChild<CIpAddressEdit*>(QStringLiteral("ipAddressEdit"))
-                    ->setAddress(storedToField(moduleIp(40)));
+                    ->setAddress(moduleIp(40).hostOrder());
                 wizard->findChild<CIpAddressEdit*>(QStringLiteral("defaultGatewayEdit"))
-                    ->setAddress(storedToField(moduleIp(101)));
+                    ->setAddress(moduleIp(101).hostOrder());
                 wizard->button(QWizard::NextButton)->click();
                 // The settings go out on a worker thread; the finish page follows.
                 whenReady([wizard] { return wizard->currentId() == CAddDeviceWizard::kFinishPage; },
@@ -311,7 +312,8 @@ private slots:
         QCOMPARE(settings.size(), std::size_t{2});
         const QByteArray expected =
             QByteArray("TiBbsEtA") + QByteArray("\x02\x00\x00\x00\x00\x0A", 6) +
-            stored(moduleIp(40)) + stored(ipFromOctets(255, 255, 0, 0)) + stored(moduleIp(101));
+            stored(moduleIp(40)) + stored(Ipv4Address::fromOctets(255, 255, 0, 0)) +
+            stored(moduleIp(101));
         QCOMPARE(bytesOf(settings[0]), expected);
         QCOMPARE(settings[0].destination, std::string("255.255.255.255"));
 
@@ -322,7 +324,8 @@ private slots:
         QCOMPARE(window->selectedRow(), 1);
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(cell(*window, 1, 3), QStringLiteral("Yes"));
-        QCOMPARE(static_cast<std::uint32_t>(m_settings->readInt("List", "IP1", 0)), moduleIp(40));
+        QCOMPARE(Ipv4Address::fromSettingsInteger(m_settings->readInt("List", "IP1", 0)),
+                 moduleIp(40));
     }
 
     void ipOutputStartAndStopOnTheWire() {
@@ -337,7 +340,7 @@ private slots:
                 CDlgIpOut* dialog = activeModal<CDlgIpOut>();
                 openedRunning = dialog->running;
                 dialog->findChild<CIpAddressEdit*>(QStringLiteral("address"))
-                    ->setAddress(storedToField(ipFromOctets(239, 10, 20, 30)));
+                    ->setAddress(Ipv4Address::fromOctets(239, 10, 20, 30).hostOrder());
                 auto* port = dialog->findChild<QLineEdit*>(QStringLiteral("port"));
                 port->setText(QStringLiteral("5004"));
                 dialog->findChild<QComboBox*>(QStringLiteral("protocol"))->setCurrentIndex(2);

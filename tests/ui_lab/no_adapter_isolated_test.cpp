@@ -23,7 +23,7 @@ private slots:
         SettingsFile settings(folder.filePath(QStringLiteral("corvane-control.ini")).toStdString());
         settings.writeInt("Layout", "Language", 0);
         DeviceRecord record = DeviceRecord::newRecord();
-        record.ipAddress = ipFromOctets(10, 77, 64, 1);
+        record.ipAddress = Ipv4Address::fromOctets(10, 77, 64, 1);
         QVERIFY(saveDeviceList(settings, {record, record}));
 
         QStringList messages;

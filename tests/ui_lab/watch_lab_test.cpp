@@ -134,7 +134,7 @@ private slots:
         DeviceList list;
         for (int n = 1; n <= 3; ++n) {
             DeviceRecord record = DeviceRecord::newRecord();
-            record.ipAddress = lab::storedIpv4(module(n));
+            record.ipAddress = lab::ipv4Of(module(n));
             record.macAddress = "02:00:00:00:00:0" + std::to_string(n);
             list.push_back(record);
         }

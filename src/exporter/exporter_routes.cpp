@@ -90,11 +90,11 @@ ExporterRoutes::ExporterRoutes(ProbeService& prober, SiteDeviceList& site, WebCo
     : m_prober(prober), m_site(site), m_web(web), m_setup(std::move(setup)), m_streams(streams) {}
 
 void ExporterRoutes::install(httplib::Server& server) {
-    server.set_pre_routing_handler([this](const httplib::Request& request,
-                                          httplib::Response& response) {
-        return authorized(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                             : httplib::Server::HandlerResponse::Handled;
-    });
+    server.set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            return authorized(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                                 : httplib::Server::HandlerResponse::Handled;
+        });
     server.Get("/probe", [this](const httplib::Request& request, httplib::Response& response) {
         probe(request, response);
     });
@@ -103,9 +103,8 @@ void ExporterRoutes::install(httplib::Server& server) {
     server.Get("/targets", [this](const httplib::Request& request, httplib::Response& response) {
         targets(request, response);
     });
-    server.Get("/", [this](const httplib::Request&, httplib::Response& response) {
-        index(response);
-    });
+    server.Get("/",
+               [this](const httplib::Request&, httplib::Response& response) { index(response); });
     server.set_exception_handler(
         [](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
             std::string what = "unknown error";
@@ -153,7 +152,8 @@ void ExporterRoutes::probe(const httplib::Request& request, httplib::Response& r
         return;
     }
     const bool streams = module == "stream";
-    const milliseconds wait = probeWait(request.get_header_value("X-Prometheus-Scrape-Timeout-Seconds"));
+    const milliseconds wait =
+        probeWait(request.get_header_value("X-Prometheus-Scrape-Timeout-Seconds"));
     const StreamTime deadline = StreamClock::now() + wait;
     const bool debug = request.get_param_value("debug") == "true";
     // Probes waiting for their streams count towards the probes in flight.
@@ -261,16 +261,16 @@ void ExporterRoutes::targets(const httplib::Request& request, httplib::Response&
             return;
         }
         for (std::size_t i = 0; i < site->devices.size(); ++i) {
-            groups.push_back(targetGroup(site->devices[i].ipAddress,
-                                         {{"mac", site->devices[i].macAddress},
-                                          {"position", std::to_string(i + 1)}}));
+            groups.push_back(targetGroup(
+                site->devices[i].ipAddress,
+                {{"mac", site->devices[i].macAddress}, {"position", std::to_string(i + 1)}}));
         }
     }
     // A damaged settings file may hold bytes that are not UTF-8: U+FFFD for them, and
     // control characters escaped, rather than an exception and a 500.
-    response.set_content(groups.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace) +
-                             "\n",
-                         "application/json");
+    response.set_content(
+        groups.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace) + "\n",
+        "application/json");
 }
 
 void ExporterRoutes::index(httplib::Response& response) {
@@ -297,7 +297,8 @@ void ExporterRoutes::index(httplib::Response& response) {
         {"Basic authentication", web->config.users.empty() ? "off" : "on"},
     };
     std::string html =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Corvane exporter</title></head>"
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Corvane "
+        "exporter</title></head>"
         "<body>\n<h1>Corvane exporter</h1>\n<p>Status of broadcast head-end modules for "
         "Prometheus.</p>\n<ul>\n<li><a href=\"metrics\">metrics</a>: the exporter's own</li>\n"
         "<li><a href=\"targets\">targets</a>: the device list for HTTP service discovery "

@@ -118,8 +118,8 @@ std::string probeTrace(const StatusReading& reading, const LocalAddress& local,
         text += '\n';
     }
     if (reading.trace.size() >= kMaxExchangeEvents) {
-        text += "(the record keeps the first " + std::to_string(kMaxExchangeEvents) +
-                " steps only)\n";
+        text +=
+            "(the record keeps the first " + std::to_string(kMaxExchangeEvents) + " steps only)\n";
     }
     char ended[160];
     std::snprintf(ended, sizeof ended, "Ended: %s after %.3f ms: %s\n",

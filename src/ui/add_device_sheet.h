@@ -33,10 +33,10 @@ public:
                              DeviceOperations operations = DeviceOperations{});
 
     // Filled by the opener.
-    LocalAddress localAdapter{};                 // every datagram goes out from here
-    std::uint16_t searchClass = 0;               // the device class the search asks for
-    std::vector<Ipv4Address> listedAddresses;    // devices already listed
-    std::vector<std::string> listedMacs;         // non-empty MAC texts of listed devices
+    LocalAddress localAdapter{};               // every datagram goes out from here
+    std::uint16_t searchClass = 0;             // the device class the search asks for
+    std::vector<Ipv4Address> listedAddresses;  // devices already listed
+    std::vector<std::string> listedMacs;       // non-empty MAC texts of listed devices
     // Every listed device's address and MAC text, to point out a found module whose
     // address a listed module with another MAC already has.
     std::vector<std::pair<Ipv4Address, std::string>> listedDevices;

@@ -81,9 +81,9 @@ private:
     std::unique_ptr<WatchTicker> m_ticker;
     WatchNotifier m_notify;
     bool m_active = false;
-    std::shared_ptr<std::atomic<bool>> m_abandon;      // of the sweep this watch started
-    std::map<Ipv4Address, WatchedModule> m_modules;    // by address
-    std::map<Ipv4Address, QDateTime> m_lastAnswer;     // by address, this run only
+    std::shared_ptr<std::atomic<bool>> m_abandon;    // of the sweep this watch started
+    std::map<Ipv4Address, WatchedModule> m_modules;  // by address
+    std::map<Ipv4Address, QDateTime> m_lastAnswer;   // by address, this run only
 };
 
 }  // namespace corvane

@@ -26,9 +26,9 @@ using FakeModule = std::array<std::vector<FakeDelivery>, 2>;  // what socket A, 
 
 class FakeExchangeSystem final : public ExchangeSystem {
 public:
-    std::map<Ipv4Address, FakeModule> modules;    // any other address never answers
-    std::size_t descriptorLimit = 1000;           // open sockets; more fail with EMFILE
-    std::map<Ipv4Address, int> requests;          // sent per address, both ports counted
+    std::map<Ipv4Address, FakeModule> modules;  // any other address never answers
+    std::size_t descriptorLimit = 1000;         // open sockets; more fail with EMFILE
+    std::map<Ipv4Address, int> requests;        // sent per address, both ports counted
     std::size_t mostOpen = 0;
     std::function<void()> onWait;  // runs in each wait, before it
 

@@ -68,7 +68,9 @@ class IpOutStreamLabTest : public QObject {
                   });
         personClick(static_cast<QAbstractButton*>(window.control(kIpOutputButton)));
         const bool closed = QTest::qWaitFor(
-            [&] { return !window.session().isBusy() && QApplication::activeModalWidget() == nullptr; },
+            [&] {
+                return !window.session().isBusy() && QApplication::activeModalWidget() == nullptr;
+            },
             kLineWaitMs + 10000);
         if (!opened || !closed) {
             return QStringLiteral("(the dialog did not open and close)");

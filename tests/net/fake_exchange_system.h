@@ -1,6 +1,5 @@
-// A scripted kernel under the exchanges: a clock that moves only while an exchange
-// waits (straight to the next scripted datagram or the end of the wait), and modules
-// that answer each request as a test row says. Nothing sleeps; every time is exact.
+// A scripted kernel under the exchanges (see scripted_kernel.h), with modules that answer
+// each request as a test row says.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 
 #include "net/exchange_system.h"
 #include "net/protocol_messages.h"
+#include "net/scripted_kernel.h"
 #include "net/wire_bytes.h"
 
 namespace corvane::test {
@@ -24,7 +24,7 @@ struct FakeDelivery {
 };
 using FakeModule = std::array<std::vector<FakeDelivery>, 2>;  // what socket A, B get
 
-class FakeExchangeSystem final : public ExchangeSystem {
+class FakeExchangeSystem final : public ExchangeSystem, public ScriptedKernel<FakeDelivery> {
 public:
     std::map<Ipv4Address, FakeModule> modules;  // any other address never answers
     std::size_t descriptorLimit = 1000;         // open sockets; more fail with EMFILE
@@ -33,19 +33,15 @@ public:
     std::function<void()> onWait;  // runs in each wait, before it
 
     Clock::time_point now() override { return m_now; }
-    long long elapsedMs() const {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(m_now - Clock::time_point{})
-            .count();
-    }
 
     std::unique_ptr<ExchangeSocket> open(Ipv4Address, Ipv4Address deviceIp, std::size_t index,
                                          int& error) override {
-        if (m_open.size() >= descriptorLimit) {
+        if (openSockets() >= descriptorLimit) {
             error = EMFILE;
             return nullptr;
         }
         auto socket = std::make_unique<Socket>(*this, deviceIp, index);
-        mostOpen = std::max(mostOpen, m_open.size());
+        mostOpen = std::max(mostOpen, openSockets());
         return socket;
     }
 
@@ -53,72 +49,32 @@ public:
         if (onWait) {
             onWait();
         }
-        auto next = Clock::time_point::max();
-        for (std::size_t i = 0; i < count; ++i) {
-            next = std::min(next, dueAt(fds[i].fd));
-        }
-        m_now = std::min(std::max(m_now, next), m_now + std::chrono::milliseconds(timeoutMs));
-        int ready = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            fds[i].revents = dueAt(fds[i].fd) <= m_now ? POLLIN : 0;
-            ready += fds[i].revents != 0 ? 1 : 0;
-        }
-        return ready;
+        return advance(fds, count, timeoutMs);
     }
 
 private:
-    struct Socket final : ExchangeSocket {
+    struct Socket final : ScriptedSocket {
         Socket(FakeExchangeSystem& s, Ipv4Address ip, std::size_t i)
-            : system(s), fd(s.m_nextFd++), deviceIp(ip), index(i) {
-            system.m_open[fd] = this;
-        }
-        ~Socket() override { system.m_open.erase(fd); }
-        int descriptor() const override { return fd; }
-        void discardQueued() override { queue.clear(); }
+            : ScriptedSocket(s), system(s), deviceIp(ip), index(i) {}
         bool send(const std::uint8_t*, std::size_t) override {
             ++system.requests[deviceIp];
-            for (const FakeDelivery& d : system.modules[deviceIp][index]) {
-                queue.emplace(system.m_now + std::chrono::milliseconds(d.afterMs), d);
-            }
+            schedule(system.modules[deviceIp][index]);
             return true;
         }
         UdpSocket::ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity,
                                          std::size_t& length, DatagramSource& source) override {
-            length = 0;
-            if (dueAt() > system.m_now) {
-                return UdpSocket::ReceiveStatus::Empty;
+            const std::optional<FakeDelivery> d = takeDue(buffer, capacity, length);
+            if (d) {
+                source = {!d->from.isUnspecified() ? d->from : deviceIp,
+                          index == 0 ? kDevicePortA : kDevicePortB};
             }
-            const FakeDelivery d = queue.begin()->second;
-            queue.erase(queue.begin());
-            error = d.error;
-            source = {!d.from.isUnspecified() ? d.from : deviceIp,
-                      index == 0 ? kDevicePortA : kDevicePortB};
-            length = std::min(capacity, d.bytes.size());
-            std::copy_n(d.bytes.begin(), length, buffer);
-            return error != 0 ? UdpSocket::ReceiveStatus::Failed
-                              : UdpSocket::ReceiveStatus::Datagram;
-        }
-        int lastError() const override { return error; }
-        Clock::time_point dueAt() const {
-            return queue.empty() ? Clock::time_point::max() : queue.begin()->first;
+            return statusOf(d);
         }
 
         FakeExchangeSystem& system;
-        int fd;
         Ipv4Address deviceIp;
         std::size_t index;
-        std::multimap<Clock::time_point, FakeDelivery> queue;
-        int error = 0;
     };
-
-    Clock::time_point dueAt(int fd) const {
-        const auto socket = m_open.find(fd);
-        return socket == m_open.end() ? Clock::time_point::max() : socket->second->dueAt();
-    }
-
-    Clock::time_point m_now{};
-    std::map<int, Socket*> m_open;
-    int m_nextFd = 100;
 };
 
 }  // namespace corvane::test

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/protocol_messages.h"
+#include "net/scripted_kernel.h"
 #include "net/search_system.h"
 #include "net/wire_bytes.h"
 
@@ -33,7 +34,7 @@ inline Bytes helloBytes(const DeviceHello& hello) {
     return bytes;
 }
 
-class FakeSearchSystem final : public SearchSystem {
+class FakeSearchSystem final : public SearchSystem, public ScriptedKernel<SearchDelivery> {
 public:
     struct Sent {
         Ipv4Address local;
@@ -51,11 +52,6 @@ public:
     int waits = 0;
 
     Clock::time_point now() override { return m_now; }
-    long long elapsedMs() const {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(m_now - Clock::time_point{})
-            .count();
-    }
-    std::size_t openSockets() const { return m_open.size(); }
 
     std::unique_ptr<ExchangeSocket> openBroadcast(Ipv4Address local, std::size_t index,
                                                   int& error) override {
@@ -75,74 +71,31 @@ public:
             errno = waitError;
             return -1;
         }
-        auto next = Clock::time_point::max();
-        for (std::size_t i = 0; i < count; ++i) {
-            next = std::min(next, dueAt(fds[i].fd));
-        }
-        m_now = std::min(std::max(m_now, next), m_now + std::chrono::milliseconds(timeoutMs));
-        int ready = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            fds[i].revents = dueAt(fds[i].fd) <= m_now ? POLLIN : 0;
-            ready += fds[i].revents != 0 ? 1 : 0;
-        }
-        return ready;
+        return advance(fds, count, timeoutMs);
     }
 
 private:
-    struct Socket final : ExchangeSocket {
+    struct Socket final : ScriptedSocket {
         Socket(FakeSearchSystem& s, Ipv4Address l, std::size_t i)
-            : system(s), fd(s.m_nextFd++), local(l), index(i) {
-            system.m_open[fd] = this;
-        }
-        ~Socket() override { system.m_open.erase(fd); }
-        int descriptor() const override { return fd; }
-        void discardQueued() override { queue.clear(); }
+            : ScriptedSocket(s), system(s), local(l), index(i) {}
         bool send(const std::uint8_t* bytes, std::size_t length) override {
             if (system.sendError[index] != 0) {
-                error = system.sendError[index];
+                fail(system.sendError[index]);
                 return false;
             }
             system.sent.push_back({local, index, system.elapsedMs(), Bytes(bytes, bytes + length)});
-            for (const SearchDelivery& d : system.replies[index]) {
-                queue.emplace(system.m_now + std::chrono::milliseconds(d.afterMs), d);
-            }
+            schedule(system.replies[index]);
             return true;
         }
         UdpSocket::ReceiveStatus receive(std::uint8_t* buffer, std::size_t capacity,
                                          std::size_t& length, DatagramSource&) override {
-            length = 0;
-            if (dueAt() > system.m_now) {
-                return UdpSocket::ReceiveStatus::Empty;
-            }
-            const SearchDelivery d = queue.begin()->second;
-            queue.erase(queue.begin());
-            error = d.error;
-            length = std::min(capacity, d.bytes.size());
-            std::copy_n(d.bytes.begin(), length, buffer);
-            return error != 0 ? UdpSocket::ReceiveStatus::Failed
-                              : UdpSocket::ReceiveStatus::Datagram;
-        }
-        int lastError() const override { return error; }
-        Clock::time_point dueAt() const {
-            return queue.empty() ? Clock::time_point::max() : queue.begin()->first;
+            return statusOf(takeDue(buffer, capacity, length));
         }
 
         FakeSearchSystem& system;
-        int fd;
         Ipv4Address local;
         std::size_t index;
-        std::multimap<Clock::time_point, SearchDelivery> queue;
-        int error = 0;
     };
-
-    Clock::time_point dueAt(int fd) const {
-        const auto socket = m_open.find(fd);
-        return socket == m_open.end() ? Clock::time_point::max() : socket->second->dueAt();
-    }
-
-    Clock::time_point m_now{};
-    std::map<int, Socket*> m_open;
-    int m_nextFd = 100;
 };
 
 }  // namespace corvane::test

@@ -14,41 +14,18 @@
 
 #include "lab/exporter_lab_support.h"
 #include "lab/lab_test_support.h"
+#include "lab/program_run.h"
 
 namespace corvane::lab {
-
-inline std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Whether the shell command succeeds, its output thrown away.
 inline bool succeeds(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) == 0;
 }
 
-class ExporterLabTest : public LabTest {
+class ExporterLabTest : public ProgramLabTest {
 protected:
-    void SetUp() override {
-        LabTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        const char* program = std::getenv("CORVANE_EXPORTER");
-        ASSERT_NE(program, nullptr) << "CORVANE_EXPORTER names the corvane_exporter to test";
-        m_program = program;
-        char pattern[] = "/tmp/exporter-lab-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        if (!m_folder.empty()) {
-            std::filesystem::remove_all(m_folder);
-        }
-        LabTest::TearDown();
-    }
+    ExporterLabTest() : ProgramLabTest("CORVANE_EXPORTER") {}
 
     // A fixture's own SetUp goes on only when this one got that far.
     bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
@@ -90,9 +67,6 @@ protected:
         crypt_data data{};
         return "  " + user + ": " + crypt_r(password.c_str(), salt, &data) + "\n";
     }
-
-    std::string m_program;
-    std::filesystem::path m_folder;
 };
 
 }  // namespace corvane::lab

@@ -57,19 +57,21 @@ inline ProgramRun runProgram(const std::vector<std::string>& argv,
             fileText(err)};
 }
 
-// A lab test of corvanectl (the program CORVANE_CORVANECTL names) with a scratch
-// folder of its own for the files it reads and writes.
-class CorvanectlLabTest : public LabTest {
+// A lab test of one of our programs, the one the environment variable given names, with
+// a scratch folder of its own for the files it reads and writes, removed afterwards.
+class ProgramLabTest : public LabTest {
 protected:
+    explicit ProgramLabTest(const char* variable) : m_variable(variable) {}
+
     void SetUp() override {
         LabTest::SetUp();
         if (IsSkipped()) {
             return;
         }
-        const char* program = std::getenv("CORVANE_CORVANECTL");
-        ASSERT_NE(program, nullptr) << "CORVANE_CORVANECTL names the corvanectl to test";
+        const char* program = std::getenv(m_variable);
+        ASSERT_NE(program, nullptr) << m_variable << " names the program to test";
         m_program = program;
-        char pattern[] = "/tmp/corvanectl-lab-XXXXXX";
+        char pattern[] = "/tmp/corvane-program-lab-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_folder = pattern;
     }
@@ -80,14 +82,20 @@ protected:
         LabTest::TearDown();
     }
 
+    const char* m_variable;
+    std::string m_program;
+    std::filesystem::path m_folder;
+};
+
+class CorvanectlLabTest : public ProgramLabTest {
+protected:
+    CorvanectlLabTest() : ProgramLabTest("CORVANE_CORVANECTL") {}
+
     ProgramRun runCorvanectl(const std::vector<std::string>& arguments) const {
         std::vector<std::string> argv = {m_program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return runProgram(argv, m_folder);
     }
-
-    std::string m_program;
-    std::filesystem::path m_folder;
 };
 
 }  // namespace corvane::lab

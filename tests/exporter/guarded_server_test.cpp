@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "exporter/guarded_server.h"
+#include "exporter/loopback_client.h"
 
 namespace corvane::exporter {
 namespace {
@@ -26,26 +27,7 @@ namespace {
 using std::chrono::milliseconds;
 using TimePoint = std::chrono::steady_clock::time_point;
 
-// A connection to 127.0.0.1:`port` from the loopback address `source` (another client
-// to the server), or -1.
-int connectFrom(const char* source, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &from.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return -1;
-    }
-    return fd;
-}
+using test::connectFrom;
 
 // What arrives on `fd` until the server closes it, at most 5 s between reads.
 std::string readToEnd(int fd) {

@@ -15,6 +15,7 @@
 #include <regex>
 #include <set>
 
+#include "exporter/loopback_client.h"
 #include "lab/exporter_fixture.h"
 
 namespace corvane::lab {
@@ -28,25 +29,7 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A connection to the exporter from `source` (a loopback address: another client), or -1.
-int connectFrom(const char* source, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &from.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return -1;
-    }
-    return fd;
-}
+using test::connectFrom;
 
 // Whether `answer` holds a whole HTTP answer: its head, and the body its length names.
 bool wholeAnswer(const std::string& answer) {

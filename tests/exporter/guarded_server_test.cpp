@@ -31,20 +31,7 @@ using test::connectFrom;
 
 // What arrives on `fd` until the server closes it, at most 5 s between reads.
 std::string readToEnd(int fd) {
-    std::string answer;
-    char buffer[4096];
-    for (;;) {
-        pollfd ready{fd, POLLIN, 0};
-        if (::poll(&ready, 1, 5000) <= 0) {
-            break;
-        }
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        answer.append(buffer, static_cast<std::size_t>(n));
-    }
-    return answer;
+    return test::readToEnd(fd, 5000);
 }
 
 // Whether `answer` is a whole 503 whose body says `why` and has the length its head says.

@@ -4,10 +4,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <regex>
+#include <string>
 
 namespace corvane::test {
 
@@ -29,6 +32,34 @@ inline int connectFrom(const char* source, int port) {
         return -1;
     }
     return fd;
+}
+
+// Whether `answer` holds a whole HTTP answer: its head, and the body its length names.
+inline bool wholeAnswer(const std::string& answer) {
+    const std::size_t headEnd = answer.find("\r\n\r\n");
+    std::smatch length;
+    const std::string head = answer.substr(0, headEnd == std::string::npos ? 0 : headEnd + 2);
+    return std::regex_search(head, length, std::regex("Content-Length: (\\d+)\r\n")) &&
+           answer.size() >= headEnd + 4 + std::stoul(length[1]);
+}
+
+// What arrives on `fd` until the server closes it (at most `idleMs` between reads) or,
+// with `wholeIsEnough`, until a whole answer has arrived.
+inline std::string readToEnd(int fd, int idleMs, bool wholeIsEnough = false) {
+    std::string answer;
+    char buffer[4096];
+    while (!(wholeIsEnough && wholeAnswer(answer))) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, idleMs) <= 0) {
+            break;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    return answer;
 }
 
 }  // namespace corvane::test

@@ -31,32 +31,10 @@ double secondsSince(Clock::time_point start) {
 
 using test::connectFrom;
 
-// Whether `answer` holds a whole HTTP answer: its head, and the body its length names.
-bool wholeAnswer(const std::string& answer) {
-    const std::size_t headEnd = answer.find("\r\n\r\n");
-    std::smatch length;
-    const std::string head = answer.substr(0, headEnd == std::string::npos ? 0 : headEnd + 2);
-    return std::regex_search(head, length, std::regex("Content-Length: (\\d+)\r\n")) &&
-           answer.size() >= headEnd + 4 + std::stoul(length[1]);
-}
-
 // What arrives on `fd` until the exporter closes it (at most 10 s between reads) or, with
 // `wholeIsEnough`, until a whole answer has arrived.
 std::string readToEnd(int fd, bool wholeIsEnough = false) {
-    std::string answer;
-    char buffer[4096];
-    while (!(wholeIsEnough && wholeAnswer(answer))) {
-        pollfd ready{fd, POLLIN, 0};
-        if (::poll(&ready, 1, 10000) <= 0) {
-            break;
-        }
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        answer.append(buffer, static_cast<std::size_t>(n));
-    }
-    return answer;
+    return test::readToEnd(fd, 10000, wholeIsEnough);
 }
 
 // Sends `head` from `source` (one byte every `trickleMs` when not 0) on a fresh connection

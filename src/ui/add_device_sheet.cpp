@@ -8,12 +8,13 @@
 #include "app/string_tables.h"
 #include "reports/address_formats.h"
 #include "ui/message_box.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 
 CAddDeviceSheet::CAddDeviceSheet(QWidget* parent, DeviceOperations operations)
     : QWizard(parent), m_operations(std::move(operations)) {
-    setWindowTitle(QString::fromStdString(loadText(TextId::addWizardTitle)));
+    setWindowTitle(uiText(TextId::addWizardTitle));
     setWizardStyle(QWizard::ClassicStyle);
     // No button is a default button: Enter is an ordinary key here (see keyPressEvent).
     setOptions(QWizard::NoDefaultButton | QWizard::DisabledBackButtonOnLastPage);

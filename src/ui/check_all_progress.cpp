@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/string_tables.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 
@@ -16,7 +17,7 @@ CheckAllProgress::CheckAllProgress(QWidget* parent)
       m_cancelButton(new QPushButton(this)) {
     setObjectName(QStringLiteral("checkAllProgress"));
     setWindowTitle(QStringLiteral("Corvane Control"));
-    m_cancelButton->setText(QString::fromStdString(loadText(static_cast<int>(ExtraText::cancel))));
+    m_cancelButton->setText(uiText(ExtraText::cancel));
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
     m_label->setMinimumWidth(fontMetrics().averageCharWidth() * 36);
 

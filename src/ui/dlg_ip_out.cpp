@@ -17,6 +17,7 @@
 #include "ui/filter_edit.h"
 #include "ui/ip_address_edit.h"
 #include "ui/message_box.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 namespace {
@@ -43,10 +44,6 @@ constexpr int kRowHeightDlu = 12;
 // it only while the line shows.
 constexpr int kStreamLineTopDlu = 136;
 constexpr int kStreamLineHeightDlu = 34;
-
-QString text(int id) {
-    return QString::fromStdString(loadText(id));
-}
 
 QLabel* makeCaption(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
@@ -208,14 +205,14 @@ void CDlgIpOut::loadControlsFromState() {
 }
 
 void CDlgIpOut::applyTexts() {
-    setWindowTitle(QString::fromStdString(loadText(TextId::ipOutputTitle)));
-    m_protocolLabel->setText(text(kProtocolCaption));
-    m_addressLabel->setText(text(kAddressCaption));
-    m_portLabel->setText(text(kPortCaption));
-    m_tosLabel->setText(text(kTosCaption));
-    m_noStuffing->setText(text(kNoStuffingCaption));
-    m_start->setText(text(kStartCaption));
-    m_stop->setText(text(kStopCaption));
+    setWindowTitle(uiText(TextId::ipOutputTitle));
+    m_protocolLabel->setText(uiText(kProtocolCaption));
+    m_addressLabel->setText(uiText(kAddressCaption));
+    m_portLabel->setText(uiText(kPortCaption));
+    m_tosLabel->setText(uiText(kTosCaption));
+    m_noStuffing->setText(uiText(kNoStuffingCaption));
+    m_start->setText(uiText(kStartCaption));
+    m_stop->setText(uiText(kStopCaption));
     placeControls();
 }
 

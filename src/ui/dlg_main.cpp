@@ -27,6 +27,7 @@
 #include "ui/resize_rules.h"
 #include "ui/row_check.h"
 #include "ui/state_icons.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 namespace {
@@ -77,10 +78,6 @@ constexpr ControlPlacement kPlacements[] = {
 
 constexpr int kCaptionedButtons[] = {kIpOutputButton, kAddButton,   kRemoveButton,  kCloseButton,
                                      kPassportButton, kCheckButton, kCheckAllButton};
-
-QString text(int id) {
-    return QString::fromStdString(loadText(id));
-}
 
 // A MAC text is shown as stored, however malformed; only a damaged file's absurdly
 // long one is cut for the table, whose layout would otherwise stall the window.
@@ -170,8 +167,8 @@ void CDlgMain::createControls() {
     // Setup and Remote control have no command in this program; they stay hidden.
     m_controls[kSetupButton]->hide();
     m_controls[kRemoteButton]->hide();
-    static_cast<QPushButton*>(m_controls[kSetupButton])->setText(text(kSetupButton));
-    static_cast<QPushButton*>(m_controls[kRemoteButton])->setText(text(kRemoteButton));
+    static_cast<QPushButton*>(m_controls[kSetupButton])->setText(uiText(kSetupButton));
+    static_cast<QPushButton*>(m_controls[kRemoteButton])->setText(uiText(kRemoteButton));
     placeControls();
 }
 
@@ -220,16 +217,16 @@ void CDlgMain::connectControls() {
 
 void CDlgMain::applyCaptions() {
     for (int id : kCaptionedButtons) {
-        static_cast<QPushButton*>(m_controls.at(id))->setText(text(id));
+        static_cast<QPushButton*>(m_controls.at(id))->setText(uiText(id));
     }
     QStringList titles;
     for (int column = 0; column < kColumnCount; ++column) {
-        titles << text(static_cast<int>(TextId::firstColumn) + column);
+        titles << uiText(static_cast<int>(TextId::firstColumn) + column);
     }
     m_table->setHeaderLabels(titles);
-    m_yesText = QString::fromStdString(loadText(TextId::yes));
-    m_noText = QString::fromStdString(loadText(TextId::no));
-    m_watchBox->setText(QString::fromStdString(loadText(ExtraText::watch)));
+    m_yesText = uiText(TextId::yes);
+    m_noText = uiText(TextId::no);
+    m_watchBox->setText(uiText(ExtraText::watch));
 }
 
 void CDlgMain::restorePlacement() {
@@ -314,7 +311,7 @@ QString CDlgMain::rowToolTip(int row) const {
                                                          : shownMacText(devices[other].macAddress));
         }
         if (!others.isEmpty()) {
-            lines << fillTextArguments(QString::fromStdString(loadText(ExtraText::addressAlsoUsed)),
+            lines << fillTextArguments(uiText(ExtraText::addressAlsoUsed),
                                        {others.join(QStringLiteral(", "))});
         }
     }
@@ -421,8 +418,7 @@ void CDlgMain::removeSelected() {
     const std::string address =
         m_session->devices()[static_cast<std::size_t>(row)].ipAddress.text();
     const QString question =
-        fillTextArguments(QString::fromStdString(loadText(TextId::removeQuestion)),
-                          {QString::fromStdString(address)});
+        fillTextArguments(uiText(TextId::removeQuestion), {QString::fromStdString(address)});
     if (showMessageText(this, question, MessageStyle::question) != MessageAnswer::yes) {
         return;
     }

@@ -12,15 +12,12 @@
 #include "ui/desktop_notification.h"
 #include "ui/message_box.h"
 #include "ui/site_session.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 namespace {
 
 constexpr char kNotificationSummary[] = "Corvane Control";
-
-QString text(ExtraText id) {
-    return QString::fromStdString(loadText(static_cast<int>(id)));
-}
 
 }  // namespace
 
@@ -131,8 +128,8 @@ void MainWindowWatch::tell(ModuleChange change, int row) {
     const QString mac =
         record.macAddress.empty() ? QStringLiteral("-") : QString::fromStdString(record.macAddress);
     m_notify(QString::fromLatin1(kNotificationSummary),
-             fillTextArguments(text(body), {QString::number(row + 1), mac,
-                                            QString::fromStdString(record.ipAddress.text())}));
+             fillTextArguments(uiText(body), {QString::number(row + 1), mac,
+                                              QString::fromStdString(record.ipAddress.text())}));
 }
 
 void MainWindowWatch::noteRead(Ipv4Address deviceIp, bool answered) {
@@ -144,9 +141,9 @@ void MainWindowWatch::noteRead(Ipv4Address deviceIp, bool answered) {
 QString MainWindowWatch::lastAnswerText(Ipv4Address deviceIp) const {
     const auto found = m_lastAnswer.find(deviceIp);
     if (found == m_lastAnswer.end()) {
-        return text(ExtraText::noAnswerYet);
+        return uiText(ExtraText::noAnswerYet);
     }
-    return fillTextArguments(text(ExtraText::lastAnswer),
+    return fillTextArguments(uiText(ExtraText::lastAnswer),
                              {found->second.toString(QStringLiteral("HH:mm:ss"))});
 }
 

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "app/string_tables.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 namespace {
@@ -27,7 +28,7 @@ QMessageBox::Icon iconOf(MessageStyle style) {
 }  // namespace
 
 MessageAnswer showMessage(QWidget* parent, int textId, MessageStyle style) {
-    return showMessageText(parent, QString::fromStdString(loadText(textId)), style);
+    return showMessageText(parent, uiText(textId), style);
 }
 
 MessageAnswer showMessageText(QWidget* parent, const QString& text, MessageStyle style) {

@@ -9,12 +9,13 @@
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
 #include "ui/message_box.h"
+#include "ui/ui_text.h"
 #include "ui/wizard_page_text.h"
 
 namespace corvane {
 namespace {
 
-constexpr int kIntroText = 1109;
+constexpr int kConfigureIntroText = 1109;
 constexpr int kIpAddressLabel = 1110;
 constexpr int kNetworkMaskLabel = 1111;
 constexpr int kDefaultGatewayLabel = 1112;
@@ -32,8 +33,8 @@ CPageAddConfigure::CPageAddConfigure(CAddDeviceSheet& sheet) : m_sheet(sheet) {
 void CPageAddConfigure::createControls() {
     const DialogUnits units(font());
 
-    m_intro =
-        makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 280, 28), kIntroText);
+    m_intro = makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 280, 28),
+                           kConfigureIntroText);
 
     struct Row {
         int labelId;
@@ -45,7 +46,7 @@ void CPageAddConfigure::createControls() {
                         {kNetworkMaskLabel, 60, "networkMask", &m_networkMask},
                         {kDefaultGatewayLabel, 76, "defaultGateway", &m_defaultGateway}};
     for (const Row& row : rows) {
-        auto* label = new QLabel(QString::fromStdString(loadText(row.labelId)), this);
+        auto* label = new QLabel(uiText(row.labelId), this);
         label->setObjectName(QLatin1String(row.name) + QLatin1String("Label"));
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

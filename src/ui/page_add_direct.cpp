@@ -6,12 +6,13 @@
 #include "ui/add_device_sheet.h"
 #include "ui/dialog_units.h"
 #include "ui/ip_address_edit.h"
+#include "ui/ui_text.h"
 #include "ui/wizard_page_text.h"
 
 namespace corvane {
 namespace {
 
-constexpr int kIntroText = 1107;
+constexpr int kDirectIntroText = 1107;
 constexpr int kAddressLabel = 1108;
 
 }  // namespace
@@ -23,15 +24,15 @@ CPageAddDirect::CPageAddDirect(CAddDeviceSheet& sheet) : m_sheet(sheet) {
 void CPageAddDirect::createControls() {
     const DialogUnits units(font());
 
-    m_intro =
-        makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 284, 20), kIntroText);
+    m_intro = makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 284, 20),
+                           kDirectIntroText);
 
     m_addressLabel = new QLabel(this);
     m_addressLabel->setObjectName(QStringLiteral("addressLabel"));
     m_addressLabel->setTextFormat(Qt::PlainText);
     m_addressLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_addressLabel->setGeometry(units.rect(12, 44, 108, 12));
-    m_addressLabel->setText(QString::fromStdString(loadText(kAddressLabel)));
+    m_addressLabel->setText(uiText(kAddressLabel));
 
     m_address = new CIpAddressEdit(this);
     m_address->setObjectName(QStringLiteral("addressEdit"));

@@ -17,22 +17,19 @@
 #include "ui/busy_wait.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
+#include "ui/ui_text.h"
 #include "ui/wizard_page_text.h"
 
 namespace corvane {
 namespace {
 
-constexpr int kIntroText = 1106;
+constexpr int kListIntroText = 1106;
 constexpr int kRefreshButton = 1101;
 constexpr int kEnterDirectlyBox = 1102;
 constexpr int kMacColumnTitle = 10005;
 constexpr int kIpColumnTitle = 10006;
 constexpr int kColumnWidthPx = 140;
 constexpr int kIntroMaxBottom = 42;  // dialog units, just above the list view
-
-QString text(int id) {
-    return QString::fromStdString(loadText(id));
-}
 
 }  // namespace
 
@@ -57,7 +54,7 @@ void CPageAddList::createControls() {
     const DialogUnits units(font());
 
     m_intro =
-        makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 220, 28), kIntroText);
+        makePageText(this, QStringLiteral("introText"), units.rect(8, 8, 220, 28), kListIntroText);
     // The Russian text wraps to one line more than the box holds with some fonts; let it
     // grow down to the list view rather than cut off its last line.
     const int needed = m_intro->heightForWidth(m_intro->width());
@@ -65,7 +62,7 @@ void CPageAddList::createControls() {
         m_intro->resize(m_intro->width(), std::min(needed, units.y(kIntroMaxBottom - 8)));
     }
 
-    m_refresh = new QPushButton(text(kRefreshButton), this);
+    m_refresh = new QPushButton(uiText(kRefreshButton), this);
     m_refresh->setObjectName(QStringLiteral("refreshButton"));
     // Enter goes to the focused control as a plain key; it never clicks a button.
     m_refresh->setAutoDefault(false);
@@ -76,7 +73,7 @@ void CPageAddList::createControls() {
     m_list->setObjectName(QStringLiteral("deviceList"));
     m_list->setGeometry(units.rect(4, 44, 288, 76));
     m_list->setColumnCount(2);
-    m_list->setHeaderLabels({text(kMacColumnTitle), text(kIpColumnTitle)});
+    m_list->setHeaderLabels({uiText(kMacColumnTitle), uiText(kIpColumnTitle)});
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
@@ -93,7 +90,7 @@ void CPageAddList::createControls() {
     m_list->setColumnWidth(1, kColumnWidthPx);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CPageAddList::onSelectionChanged);
 
-    m_enterDirectlyBox = new QCheckBox(text(kEnterDirectlyBox), this);
+    m_enterDirectlyBox = new QCheckBox(uiText(kEnterDirectlyBox), this);
     m_enterDirectlyBox->setObjectName(QStringLiteral("enterDirectlyBox"));
     m_enterDirectlyBox->setGeometry(units.rect(4, 128, 288, 12));
     connect(m_enterDirectlyBox, &QCheckBox::clicked, this, &CPageAddList::onEnterDirectlyClicked);
@@ -171,9 +168,8 @@ void CPageAddList::fillList() {
         const QStringList others = otherUsersOfAddress(i);
         if (!others.isEmpty()) {
             row->setIcon(1, warning);  // by the address: the MAC column has no room to spare
-            const QString tip = fillTextArguments(
-                QString::fromStdString(loadText(static_cast<int>(ExtraText::addressAlsoUsed))),
-                {others.join(QStringLiteral(", "))});
+            const QString tip = fillTextArguments(uiText(ExtraText::addressAlsoUsed),
+                                                  {others.join(QStringLiteral(", "))});
             row->setToolTip(0, tip);
             row->setToolTip(1, tip);
         }

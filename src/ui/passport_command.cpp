@@ -11,6 +11,7 @@
 #include "ui/message_box.h"
 #include "ui/save_file_dialog.h"
 #include "ui/site_session.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 std::tm currentLocalTime() {
@@ -43,7 +44,7 @@ PassportWriteOutcome writePassportFile(QWidget* parent, Ipv4Address ipAddress,
             break;
     }
     const QString text = fillTextArguments(
-        QString::fromStdString(loadText(static_cast<int>(ExtraText::fileWriteFailed))),
+        uiText(ExtraText::fileWriteFailed),
         {QDir::toNativeSeparators(*path), QString::fromStdString(result.message())});
     showMessageText(parent, text, MessageStyle::error);
     return PassportWriteOutcome::writeFailed;
@@ -72,7 +73,7 @@ void runPassportCommand(SiteSession& session, QWidget& window, int row) {
                 showMessage(shown, TextId::notResponding, MessageStyle::error);
                 return;
             }
-            const QString filter = QString::fromStdString(loadText(TextId::passportFileFilter));
+            const QString filter = uiText(TextId::passportFileFilter);
             if (writePassportFile(shown, deviceIp, reading->data, filter, currentLocalTime()) ==
                 PassportWriteOutcome::couldNotCreate) {
                 showMessage(shown, TextId::fileSaveFailed, MessageStyle::error);

@@ -3,6 +3,7 @@
 #include <QLabel>
 
 #include "app/string_tables.h"
+#include "ui/ui_text.h"
 
 namespace corvane {
 
@@ -13,7 +14,7 @@ QLabel* makePageText(QWidget* page, const QString& objectName, const QRect& rect
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setGeometry(rect);
-    label->setText(QString::fromStdString(loadText(textId)));
+    label->setText(uiText(textId));
     return label;
 }
 

@@ -21,13 +21,9 @@ function(corvane_core_library name folder)
   endif()
 endfunction()
 
-# One GoogleTest executable per test folder, from every *_test.cpp in it, with the
-# precompiled headers of PCH (default: gtest, see CorvanePch.cmake).
+# One GoogleTest executable per test folder, from every *_test.cpp in it.
 function(corvane_gtest name folder)
-  cmake_parse_arguments(ARG "" "PCH" "LIBS" ${ARGN})
-  if(NOT ARG_PCH)
-    set(ARG_PCH gtest)
-  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*_test.cpp)
   if(NOT sources)
     return()
@@ -35,7 +31,6 @@ function(corvane_gtest name folder)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
-  corvane_precompile(${name} ${ARG_PCH})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 endfunction()
 

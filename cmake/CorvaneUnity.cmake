@@ -4,10 +4,14 @@
 # sources keep their file-local names apart take part; a source that repeats a file-local
 # name of another is named in SEPARATE and compiled on its own.
 #
-# Off by default when a compiler launcher is set, for the same reason as the precompiled
-# headers (CorvanePch.cmake): a developer's edit should recompile one file, not a batch.
-# corvane_pch_default (CorvanePch.cmake, included first): on unless a launcher is set.
-option(CORVANE_UNITY "Compile the sources of the heaviest targets in batches" ${corvane_pch_default})
+# Off by default when a compiler launcher such as ccache is set: a developer's edit should
+# recompile one file, not a batch.
+if(CMAKE_CXX_COMPILER_LAUNCHER)
+  set(corvane_unity_default OFF)
+else()
+  set(corvane_unity_default ON)
+endif()
+option(CORVANE_UNITY "Compile the sources of the heaviest targets in batches" ${corvane_unity_default})
 
 # corvane_unity(<target> [SEPARATE <source>...]): sources are named by file name.
 function(corvane_unity target)

@@ -8,11 +8,6 @@
 #include "exporter/basic_auth.h"
 #include "exporter/web_config.h"
 
-// GCC 12 at -O2 reports std::string's operator+ on the tables' texts as writing past a
-// string's inline buffer, a known false positive of -Warray-bounds and -Wstringop-overflow.
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-
 namespace corvane::exporter {
 namespace {
 

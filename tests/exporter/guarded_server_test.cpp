@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "exporter/guarded_server.h"
@@ -27,26 +26,12 @@ namespace {
 using std::chrono::milliseconds;
 using TimePoint = std::chrono::steady_clock::time_point;
 
+using test::busyAnswer;
 using test::connectFrom;
 
 // What arrives on `fd` until the server closes it, at most 5 s between reads.
 std::string readToEnd(int fd) {
     return test::readToEnd(fd, 5000);
-}
-
-// Whether `answer` is a whole 503 whose body says `why` and has the length its head says.
-::testing::AssertionResult busyAnswer(const std::string& answer, const std::string& why) {
-    std::smatch length;
-    const std::size_t bodyAt = answer.find("\r\n\r\n");
-    if (answer.rfind("HTTP/1.1 503 ", 0) != 0 || bodyAt == std::string::npos ||
-        !std::regex_search(answer, length, std::regex("Content-Length: (\\d+)\r\n"))) {
-        return ::testing::AssertionFailure() << "not a 503 with a length: " << answer;
-    }
-    const std::string body = answer.substr(bodyAt + 4);
-    if (std::stoul(length[1]) != body.size() || body.find(why) == std::string::npos) {
-        return ::testing::AssertionFailure() << "length or reason wrong: " << answer;
-    }
-    return ::testing::AssertionSuccess();
 }
 
 // One worker, two connections waiting at most, two per client, five seconds in line; a

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -41,6 +42,22 @@ inline bool wholeAnswer(const std::string& answer) {
     const std::string head = answer.substr(0, headEnd == std::string::npos ? 0 : headEnd + 2);
     return std::regex_search(head, length, std::regex("Content-Length: (\\d+)\r\n")) &&
            answer.size() >= headEnd + 4 + std::stoul(length[1]);
+}
+
+// Whether `answer` is a whole 503 whose body has the length its head says and holds `why`.
+inline ::testing::AssertionResult busyAnswer(const std::string& answer, const std::string& why) {
+    const std::size_t bodyAt = answer.find("\r\n\r\n");
+    if (answer.rfind("HTTP/1.1 503 ", 0) != 0 || bodyAt == std::string::npos) {
+        return ::testing::AssertionFailure() << "not a 503: " << answer;
+    }
+    std::smatch length;
+    const std::string head = answer.substr(0, bodyAt + 2);
+    const std::string body = answer.substr(bodyAt + 4);
+    if (!std::regex_search(head, length, std::regex("Content-Length: (\\d+)\r\n")) ||
+        std::stoul(length[1]) != body.size() || body.find(why) == std::string::npos) {
+        return ::testing::AssertionFailure() << "length or reason wrong: " << answer;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 // What arrives on `fd` until the server closes it (at most `idleMs` between reads) or,

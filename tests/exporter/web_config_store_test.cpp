@@ -9,7 +9,6 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +18,7 @@
 
 #include "exporter/web_config_store.h"
 #include "exporter/web_config_tls.h"
+#include "files/scratch_folder.h"
 
 namespace corvane::exporter {
 namespace {
@@ -91,17 +91,12 @@ struct FilesBeingWritten {
 class WebConfigStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/web-config-store-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
         ASSERT_TRUE(writeTestCertificate(m_folder));
         for (const char* other : {"renewed", "other"}) {
             fs::create_directory(m_folder / other);
             ASSERT_TRUE(writeTestCertificate(m_folder / other));
         }
     }
-    void TearDown() override { fs::remove_all(m_folder); }
-
     // Through a new file, as editors that replace files do: a new inode each time.
     void write(const std::string& text) {
         std::ofstream(m_folder / "web.new") << text;
@@ -113,7 +108,8 @@ protected:
     }
     fs::path path() const { return m_folder / "web.yml"; }
 
-    fs::path m_folder;
+    test::ScratchFolder m_scratch;
+    const fs::path m_folder{m_scratch.path()};
 };
 
 const std::string kTls = "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";

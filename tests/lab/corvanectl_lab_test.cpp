@@ -80,14 +80,14 @@ ProgramRun runCtl(const std::string& program, const fs::path& folder,
         run.err = readTerminal(terminal, pid, status);
     } else if (spawned == 0) {
         waitpid(pid, &status, 0);
-        run.err = fileText(err);
+        run.err = readWholeFile(err);
     }
     run.status = spawned == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (onTerminal) {
         close(terminalSide);
         close(terminal);
     }
-    run.out = fileText(out);
+    run.out = readWholeFile(out);
     return run;
 }
 
@@ -531,8 +531,8 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
         }
         EXPECT_EQ(sent, expected);
     }
-    EXPECT_EQ(fileText(saved), passportFile);
-    EXPECT_EQ(fileText(victim), "kept");
+    EXPECT_EQ(readWholeFile(saved), passportFile);
+    EXPECT_EQ(readWholeFile(victim), "kept");
     EXPECT_FALSE(fs::exists(m_folder / "no.txt"));
 
     // The default name in the current folder.
@@ -544,7 +544,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     const std::string name = named.out.substr(0, named.out.find('\n'));
     EXPECT_EQ(name.size(), std::string("passport_02C07ADE0001_20240131235959.txt").size());
     EXPECT_EQ(name.rfind("passport_02C07ADE0001_", 0), 0u) << name;
-    EXPECT_EQ(fileText(here / name), passportFile);
+    EXPECT_EQ(readWholeFile(here / name), passportFile);
 
     // On a terminal, a sweep of more than a second shows its progress and erases it.
     const ProgramRun shown =
@@ -567,7 +567,7 @@ TEST_F(CorvanectlLab, EveryCommandAgainstOneRack) {
     // Read, never written.
     struct stat after {};
     ASSERT_EQ(stat(settings.c_str(), &after), 0);
-    EXPECT_EQ(fileText(settings), list);
+    EXPECT_EQ(readWholeFile(settings), list);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_EQ(after.st_ino, before.st_ino);

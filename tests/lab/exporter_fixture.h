@@ -32,7 +32,7 @@ protected:
 
     std::filesystem::path settingsPath() const { return m_folder / "corvane-control.ini"; }
     std::filesystem::path logPath() const { return m_folder / "exporter.log"; }
-    std::string exporterLog() const { return fileText(logPath()); }
+    std::string exporterLog() const { return readWholeFile(logPath()); }
 
     // `name` in the case's folder replaced by `text` through a new file, as editors and
     // the window's atomic replacement write: the exporter never reads half of it.

@@ -505,16 +505,7 @@ TEST_F(ExporterLab, OneClientCannotStarveOthers) {
         idle.push_back(connectFrom("127.0.0.1", exporter.port()));
         ASSERT_GE(idle.back(), 0) << std::strerror(errno);
     }
-    const std::string refused = readToEnd(idle.back());
-    ASSERT_EQ(refused.rfind("HTTP/1.1 503 ", 0), 0u) << refused;
-    const std::size_t bodyAt = refused.find("\r\n\r\n") + 4;
-    const std::smatch length = [&] {
-        std::smatch match;
-        std::regex_search(refused, match, std::regex("Content-Length: (\\d+)\r\n"));
-        return match;
-    }();
-    ASSERT_FALSE(length.empty()) << refused;
-    EXPECT_EQ(std::stoul(length[1]), refused.size() - bodyAt) << refused;
+    ASSERT_TRUE(test::busyAnswer(readToEnd(idle.back()), ""));
 
     const auto start = Clock::now();
     const auto metrics = [&] {
@@ -650,7 +641,8 @@ TEST_F(ExporterLab, StartsAloneWithRoomForItsSockets) {
     const int status = std::system(("timeout 10 sh -c '" + command + "'").c_str());
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(fileText(second).find("address in use"), std::string::npos) << fileText(second);
+    EXPECT_NE(readWholeFile(second).find("address in use"), std::string::npos)
+        << readWholeFile(second);
     EXPECT_EQ(exporter.client().Get("/metrics")->status, 200) << "the first one still serves";
     EXPECT_EQ(exporter.stop(), 0);
 }
@@ -798,7 +790,7 @@ TEST_F(ExporterLab, RealPrometheus) {
     }
     kill(prometheus, SIGTERM);
     waitpid(prometheus, nullptr, 0);
-    EXPECT_EQ(seen, wanted) << answer << "\n" << fileText(m_folder / "prometheus.yml");
+    EXPECT_EQ(seen, wanted) << answer << "\n" << readWholeFile(m_folder / "prometheus.yml");
     EXPECT_EQ(exporter.stop(), 0);
 }
 

@@ -60,7 +60,7 @@ protected:
         if (pipe != nullptr) {
             pclose(pipe);
         }
-        return {read ? std::atoi(status) : 0, fileText(body)};
+        return {read ? std::atoi(status) : 0, readWholeFile(body)};
     }
 
     std::string m_users;

@@ -9,11 +9,11 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "files/scratch_folder.h"
 #include "lab/lab_environment.h"
 #include "lab/lab_test_support.h"
 
@@ -27,12 +27,7 @@ struct ProgramRun {
     std::string err;
 };
 
-inline std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::readWholeFile;
 
 // Runs `argv` with nothing on standard input; its output goes through files in `folder`.
 inline ProgramRun runProgram(const std::vector<std::string>& argv,
@@ -53,8 +48,8 @@ inline ProgramRun runProgram(const std::vector<std::string>& argv,
     if (spawned == 0) {
         EXPECT_EQ(waitpid(pid, &status, 0), pid) << argv[0];
     }
-    return {spawned == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(out),
-            fileText(err)};
+    return {spawned == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, readWholeFile(out),
+            readWholeFile(err)};
 }
 
 // A lab test of one of our programs, the one the environment variable given names, with
@@ -71,19 +66,12 @@ protected:
         const char* program = std::getenv(m_variable);
         ASSERT_NE(program, nullptr) << m_variable << " names the program to test";
         m_program = program;
-        char pattern[] = "/tmp/corvane-program-lab-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        if (!m_folder.empty()) {
-            std::filesystem::remove_all(m_folder);
-        }
-        LabTest::TearDown();
+        m_folder = m_scratch.emplace().path();
     }
 
     const char* m_variable;
     std::string m_program;
+    std::optional<test::ScratchFolder> m_scratch;
     std::filesystem::path m_folder;
 };
 

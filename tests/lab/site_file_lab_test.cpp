@@ -153,8 +153,8 @@ bool schemaAccepts(const fs::path& file) {
 std::string serviceScript() {
     const fs::path build =
         fs::canonical("/proc/self/exe").parent_path().parent_path().parent_path();
-    std::string unit = fileText(build / fs::path(__FILE__).parent_path() /
-                                "../../data/corvane-site-backup.service");
+    std::string unit = readWholeFile(build / fs::path(__FILE__).parent_path() /
+                                     "../../data/corvane-site-backup.service");
     std::string joined;
     for (std::size_t at = 0; at < unit.size(); ++at) {
         if (unit[at] == '\\' && at + 1 < unit.size() && unit[at + 1] == '\n') {
@@ -200,7 +200,7 @@ TEST_F(SiteFileLab, BackupDiffApplyAndAReplacement) {
     const fs::path site = m_folder / "site.json";
     ProgramRun run = ctl(modsim, {"backup", "-o", site.string()});
     ASSERT_EQ(run.status, 0) << run.err;
-    const Json backup = Json::parse(fileText(site), nullptr, false);
+    const Json backup = Json::parse(readWholeFile(site), nullptr, false);
     const auto single = [](const char* protocol, const char* destination, bool running) {
         return Json{{"form", "single"},
                     {"protocol", protocol},
@@ -228,7 +228,7 @@ TEST_F(SiteFileLab, BackupDiffApplyAndAReplacement) {
                   {"outputs", {{{"destination", "239.10.2.1:1234"}, {"running", true}}}},
                   {"inputs", {{{"source", "0.0.0.0:5000"}}}}}),
           module("02:C0:7A:DE:00:05", 21, "255.255.0.0", single("udp", "239.1.1.1:1234", false))}}};
-    EXPECT_EQ(backup, expected) << fileText(site);
+    EXPECT_EQ(backup, expected) << readWholeFile(site);
     EXPECT_EQ(backup.value("taken_at", "").size(), std::string("2026-12-08T02:00:00Z").size());
     EXPECT_TRUE(schemaAccepts(site));
     const std::string broadcast = "255.255.255.255";
@@ -262,7 +262,7 @@ TEST_F(SiteFileLab, BackupDiffApplyAndAReplacement) {
 
     // The file edited: module 1 to another destination without stuffing, module 5 to a
     // new address; module 2 is stopped again as the file has it.
-    std::string text = fileText(site);
+    std::string text = readWholeFile(site);
     text = edited(text, "\"destination\": \"239.10.1.1:1234\",\n        \"no_stuffing\": false",
                   "\"destination\": \"239.20.1.1:6000\",\n        \"no_stuffing\": true");
     text = edited(text, "\"ip\": \"" + moduleText(21) + "\"", "\"ip\": \"" + moduleText(50) + "\"");
@@ -379,7 +379,7 @@ TEST_F(SiteFileLab, NightlyBackupIntoGit) {
     EXPECT_NE(run.out.find("-        \"running\": true\n+        \"running\": false\n"),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(fileText(repository / "site.json").find("\"running\": true"), std::string::npos);
+    EXPECT_EQ(readWholeFile(repository / "site.json").find("\"running\": true"), std::string::npos);
     const auto commits = runProgram(
         {"/usr/bin/git", "-C", repository.string(), "rev-list", "--count", "HEAD"}, m_folder);
     EXPECT_EQ(commits.out, "2\n");
@@ -397,7 +397,7 @@ TEST_F(SiteFileLab, InterruptedBetweenModules) {
     startModsim(modsim, {}, rack);
     const fs::path site = m_folder / "site.json";
     ASSERT_EQ(ctl(modsim, {"backup", "-o", site.string()}).status, 0);
-    std::string text = fileText(site);
+    std::string text = readWholeFile(site);
     for (int n = 1; n <= 3; ++n) {  // each module moves: one 200 ms broadcast each
         text = edited(text, "\"ip\": \"" + moduleText(10 + n) + "\"",
                       "\"ip\": \"" + moduleText(60 + n) + "\"");
@@ -417,7 +417,7 @@ TEST_F(SiteFileLab, InterruptedBetweenModules) {
         << "declined: no settings sent";
     const std::size_t logged = declined.size();
     answerAndWait(moved, "y\n", true, status);
-    const std::string out = fileText(m_folder / "out");
+    const std::string out = readWholeFile(m_folder / "out");
 
     ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal, not between modules";
     EXPECT_EQ(WEXITSTATUS(status), 1) << out;
